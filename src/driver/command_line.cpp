@@ -1,0 +1,57 @@
+// Command line: two or three file names, or the help text.
+#include "driver/command_line.hpp"
+
+namespace datmend {
+
+namespace {
+
+// Shown as it has always been shown, trailing blanks included: scripts and users know it.
+constexpr const char* kHelpText[] = {
+    "usage: datmend old_file new_file [ del-rec_file ]\n",
+    "Version 2.1\n",
+    "\n",
+    "This utility will read an VARQ indexed data file (.dat) and copy \n",
+    "the good/active records to the output file.  Any corrupt data    \n",
+    "will be hex-dumped to the screen.                                \n",
+    "\n",
+    "Deleted Records will be discarded unless a third filename is     \n",
+    "given on the command line.  In this case, the deleted records    \n",
+    "will be copied to the given file.  This file is a fixed-length   \n",
+    "consecutive file.  To access it from within VARQ, you must design\n",
+    "transfer your data dictionary, remove the indices, and change the\n",
+    "file type to consecutive.  This is needed since the deleted      \n",
+    "records could contain duplicate key values.                      \n",
+    "\n",
+    "Overhead blocks are also removed.  These blocks are used to track\n",
+    "deleted record space within the file for reuse.  Since the new   \n",
+    "file has no deleted record space, it no longer needs these blocks.\n",
+    "\n",
+    "*** IMPORTANT ***\n",
+    "Any file that you datmend, must have a new (.key) file built.  The \n",
+    "(.key) file contains pointers to all of the data records in the  \n",
+    "(.dat) file.  So, by datmending the file, you have invalidated the\n",
+    " old (.key) file.\n",
+};
+
+}  // namespace
+
+bool parse_command_line(RunState& state, int argc, char* argv[]) {
+    if (argc < 3 || argc > 4) {
+        return false;
+    }
+    state.old_name = argv[1];
+    state.new_name = argv[2];
+    state.has_deleted_file = argc == 4;
+    if (state.has_deleted_file) {
+        state.deleted_name = argv[3];
+    }
+    return true;
+}
+
+void print_help(std::FILE* out) {
+    for (const char* line : kHelpText) {
+        std::fputs(line, out);
+    }
+}
+
+}  // namespace datmend

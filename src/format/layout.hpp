@@ -1,0 +1,103 @@
+// Byte layouts of a data file: the file header at the front of the 512-byte header block,
+// and the record header and trailer that frame every record. All fields are little-endian and
+// are encoded and decoded field by field, so nothing depends on host byte order or padding.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace datmend {
+
+constexpr std::uint32_t kFileHeaderSize = 16;
+constexpr std::uint32_t kHeaderBlockSize = 512;
+constexpr std::uint32_t kHeaderTailSize = kHeaderBlockSize - kFileHeaderSize;
+constexpr std::uint32_t kRecordHeaderSize = 12;
+constexpr std::uint32_t kTrailerSize = 4;
+// Header and trailer around the data: a record occupies rec_length + kFramingSize bytes.
+constexpr std::uint32_t kFramingSize = kRecordHeaderSize + kTrailerSize;
+constexpr std::uint32_t kMaxRecordLength = 65535;
+
+constexpr std::uint8_t kActiveRecord = 0;
+constexpr std::uint8_t kDeletedRecord = 1;
+// The highest record type the resynchronisation scan accepts as a landing place.
+constexpr std::uint8_t kHighestKnownType = 3;
+
+constexpr std::int16_t kFileManagerVersion = 2;
+constexpr std::uint16_t kHighestOrganization = 3;
+
+// The first 16 bytes of the header block.
+struct FileHeader {
+    std::uint16_t organization = 0;  // bit 0 set: fixed-length records; above 3 is refused
+    std::int16_t fm_version = 0;     // must be kFileManagerVersion
+    std::int32_t record_length = 0;  // data length of active and deleted records when fixed
+    std::int32_t freelist_address = 0;
+    std::int32_t eof_address = 0;
+};
+
+// The 12 bytes in front of a record's data.
+struct RecordHeader {
+    std::uint8_t rec_type = 0;  // 0 active, 1 deleted, anything else overhead
+    std::uint8_t rec_byte1 = 0;
+    std::uint16_t rec_length = 0;  // number of data bytes
+    std::uint32_t rec_word4 = 0;
+    std::uint32_t rec_ordinal = 0;
+};
+
+inline std::uint16_t get_le16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+
+inline std::uint32_t get_le32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+inline void put_le16(std::uint8_t* p, std::uint16_t v) {
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+inline void put_le32(std::uint8_t* p, std::uint32_t v) {
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+    p[2] = static_cast<std::uint8_t>(v >> 16);
+    p[3] = static_cast<std::uint8_t>(v >> 24);
+}
+
+FileHeader decode_file_header(const std::uint8_t* bytes);         // reads kFileHeaderSize bytes
+void encode_file_header(const FileHeader& h, std::uint8_t* bytes);  // writes kFileHeaderSize bytes
+
+inline RecordHeader decode_record_header(const std::uint8_t* bytes) {
+    RecordHeader h;
+    h.rec_type = bytes[0];
+    h.rec_byte1 = bytes[1];
+    h.rec_length = get_le16(bytes + 2);
+    h.rec_word4 = get_le32(bytes + 4);
+    h.rec_ordinal = get_le32(bytes + 8);
+    return h;
+}
+
+inline void encode_record_header(const RecordHeader& h, std::uint8_t* bytes) {
+    bytes[0] = h.rec_type;
+    bytes[1] = h.rec_byte1;
+    put_le16(bytes + 2, h.rec_length);
+    put_le32(bytes + 4, h.rec_word4);
+    put_le32(bytes + 8, h.rec_ordinal);
+}
+
+inline std::uint32_t decode_trailer(const std::uint8_t* bytes) { return get_le32(bytes); }
+inline void encode_trailer(std::uint32_t trailer_length, std::uint8_t* bytes) {
+    put_le32(bytes, trailer_length);
+}
+
+inline bool is_fixed_length(const FileHeader& h) { return (h.organization & 1u) != 0; }
+
+// Fixed length: in a fixed-length file an active or deleted record must have the header's
+// record_length; overhead records and variable-length files are exempt.
+inline bool has_wrong_fixed_length(const FileHeader& file, std::uint8_t rec_type,
+                                   std::uint16_t rec_length) {
+    return is_fixed_length(file) && rec_type <= kDeletedRecord &&
+           static_cast<std::uint32_t>(rec_length) != static_cast<std::uint32_t>(file.record_length);
+}
+
+}  // namespace datmend

@@ -1,0 +1,108 @@
+// Windowed reads of the damaged file. The stream is unbuffered: the window is the buffer.
+#include "salvage/damaged_file.hpp"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace datmend {
+
+namespace {
+
+// Offsets are signed 32-bit in the format's header, so a file must stay below 2 GiB.
+constexpr std::uint64_t kSizeLimit = std::uint64_t{1} << 31;
+// After a failed seek or read the stream's position is not known; the next refill seeks.
+constexpr std::uint64_t kUnknownPosition = ~std::uint64_t{0};
+
+}  // namespace
+
+bool DamagedFile::open(const char* name) {
+    stream_ = std::fopen(name, "rb");
+    if (stream_ == nullptr) {
+        return false;
+    }
+    std::setvbuf(stream_, nullptr, _IONBF, 0);
+    window_ = std::make_unique<std::uint8_t[]>(kWindowSize);
+    start_ = 0;
+    length_ = 0;
+    stream_pos_ = 0;
+    pos_ = 0;
+    return true;
+}
+
+bool DamagedFile::measure(std::uint32_t& size) {
+    struct stat st;
+    if (fstat(fileno(stream_), &st) != 0) {
+        return false;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        return false;
+    }
+    if (fseeko(stream_, 0, SEEK_END) != 0) {
+        return false;
+    }
+    const off_t end = ftello(stream_);
+    if (end < 0) {
+        return false;
+    }
+    if (static_cast<std::uint64_t>(end) >= kSizeLimit) {
+        errno = EOVERFLOW;
+        return false;
+    }
+    if (fseeko(stream_, 0, SEEK_SET) != 0) {
+        return false;
+    }
+    stream_pos_ = 0;
+    size = static_cast<std::uint32_t>(end);
+    return true;
+}
+
+void DamagedFile::close() {
+    if (stream_ != nullptr) {
+        std::fclose(stream_);
+        stream_ = nullptr;
+    }
+    window_.reset();
+    length_ = 0;
+}
+
+std::size_t DamagedFile::read(void* dst, std::size_t n) {
+    const auto bytes = view(pos_, n);
+    if (!bytes.empty()) {
+        std::memcpy(dst, bytes.data(), bytes.size());
+    }
+    pos_ += static_cast<std::uint32_t>(bytes.size());
+    return bytes.size();
+}
+
+// Refills the window so that it starts at offset, keeping what it already holds from there on.
+std::span<const std::uint8_t> DamagedFile::load(std::uint32_t offset, std::size_t n) {
+    if (stream_ == nullptr) {
+        return {};
+    }
+    std::size_t kept = 0;
+    if (offset >= start_ && offset < std::uint64_t{start_} + length_) {
+        kept = length_ - (offset - start_);
+        std::memmove(window_.get(), window_.get() + (offset - start_), kept);
+    }
+    start_ = offset;
+    length_ = kept;
+    const std::uint64_t want = std::uint64_t{offset} + kept;
+    if (stream_pos_ != want) {
+        if (fseeko(stream_, static_cast<off_t>(want), SEEK_SET) != 0) {
+            stream_pos_ = kUnknownPosition;
+            return {window_.get(), std::min(n, length_)};
+        }
+        stream_pos_ = want;
+    }
+    std::clearerr(stream_);
+    const std::size_t got = std::fread(window_.get() + kept, 1, kWindowSize - kept, stream_);
+    stream_pos_ = std::ferror(stream_) ? kUnknownPosition : stream_pos_ + got;
+    length_ += got;
+    return {window_.get(), std::min(n, length_)};
+}
+
+}  // namespace datmend

@@ -1,0 +1,14 @@
+// Hex dump of a stretch of the damaged file that is left out of the new file.
+#pragma once
+
+#include <cstdint>
+
+#include "driver/run_state.hpp"
+
+namespace datmend {
+
+// Prints the bytes at offsets first to last inclusive as rows of 16 and counts one file error.
+// The damaged file's position is left where it was; bytes it cannot deliver show as 00.
+void dump_discarded(RunState& state, std::uint32_t first, std::uint32_t last);
+
+}  // namespace datmend

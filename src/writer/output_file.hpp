@@ -1,0 +1,50 @@
+// A file the tool writes, through one large buffer so that a record costs a memcpy, not a
+// system call. Every call returns false once a write, flush or close has failed; error()
+// then holds the failure's errno, for the caller to report.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace datmend {
+
+class OutputFile {
+public:
+    static constexpr std::size_t kBufferSize = std::size_t{1} << 20;
+
+    OutputFile() = default;
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    ~OutputFile();  // closes without reporting; the run has already failed if it gets here open
+
+    // Opens name for binary writing, created or truncated; false with errno set on failure.
+    bool open(const char* name);
+    bool is_open() const { return stream_ != nullptr; }
+
+    bool write(const void* data, std::size_t n) {
+        if (n <= kBufferSize - used_) {
+            std::memcpy(buffer_.get() + used_, data, n);
+            used_ += n;
+            return error_ == 0;
+        }
+        return write_through(data, n);
+    }
+    bool flush();
+    // Flushes and closes; the file is closed afterwards whatever the result.
+    bool close();
+    int error() const { return error_; }
+
+private:
+    bool write_through(const void* data, std::size_t n);
+    bool put(const void* data, std::size_t n);
+
+    std::FILE* stream_ = nullptr;
+    std::unique_ptr<std::uint8_t[]> buffer_;
+    std::size_t used_ = 0;  // bytes waiting in buffer_; <= kBufferSize
+    int error_ = 0;         // errno of the first failure, 0 while all is well
+};
+
+}  // namespace datmend

@@ -1,0 +1,99 @@
+// Byte-level builder of data files for the tests, written apart from the tool's own encoder so
+// that a wrong field offset in the tool shows up as a failed test.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace testkit {
+
+using Bytes = std::vector<std::uint8_t>;
+
+inline void put16(Bytes& b, std::uint32_t v) {
+    b.push_back(static_cast<std::uint8_t>(v & 0xFF));
+    b.push_back(static_cast<std::uint8_t>((v >> 8) & 0xFF));
+}
+
+inline void put32(Bytes& b, std::uint32_t v) {
+    put16(b, v & 0xFFFF);
+    put16(b, v >> 16);
+}
+
+inline std::uint32_t le32_at(const Bytes& b, std::size_t at) {
+    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
+}
+
+inline Bytes text(std::string_view s) { return Bytes(s.begin(), s.end()); }
+
+struct Record {
+    std::uint8_t type = 0;
+    Bytes data;
+    std::optional<std::uint32_t> trailer;  // the data length unless set
+    std::optional<std::uint32_t> length;   // the header's rec_length, the data length unless set
+    std::uint8_t byte1 = 0;
+    std::uint32_t word4 = 0;
+    std::uint32_t ordinal = 0;
+};
+
+inline void append_record(Bytes& b, const Record& r) {
+    const auto n = static_cast<std::uint32_t>(r.data.size());
+    b.push_back(r.type);
+    b.push_back(r.byte1);
+    put16(b, r.length.value_or(n));
+    put32(b, r.word4);
+    put32(b, r.ordinal);
+    b.insert(b.end(), r.data.begin(), r.data.end());
+    put32(b, r.trailer.value_or(n));
+}
+
+// A data file under construction: the header block, then whatever is appended.
+class DatFile {
+public:
+    explicit DatFile(std::uint16_t organization = 0, std::uint32_t record_length = 0,
+                     std::uint16_t version = 2, std::uint32_t freelist = 0) {
+        put16(bytes_, organization);
+        put16(bytes_, version);
+        put32(bytes_, record_length);
+        put32(bytes_, freelist);
+        put32(bytes_, 0);  // eof_address, set by finish()
+        for (std::uint32_t i = 16; i < 512; ++i) {
+            bytes_.push_back(static_cast<std::uint8_t>(i * 7 + 3));  // a tail worth comparing
+        }
+    }
+
+    DatFile& add(const Record& r) {
+        append_record(bytes_, r);
+        return *this;
+    }
+    DatFile& typed(std::uint8_t type, const Bytes& data) {
+        Record r;
+        r.type = type;
+        r.data = data;
+        return add(r);
+    }
+    DatFile& active(const Bytes& data) { return typed(0, data); }
+    DatFile& deleted(const Bytes& data) { return typed(1, data); }
+    DatFile& raw(const Bytes& data) {
+        bytes_.insert(bytes_.end(), data.begin(), data.end());
+        return *this;
+    }
+    std::size_t size() const { return bytes_.size(); }
+
+    // The file with eof_address set to its size, or to the given value.
+    Bytes finish(std::optional<std::uint32_t> eof_address = std::nullopt) const {
+        Bytes b = bytes_;
+        const auto eof = eof_address.value_or(static_cast<std::uint32_t>(b.size()));
+        for (int i = 0; i < 4; ++i) {
+            b[12 + i] = static_cast<std::uint8_t>(eof >> (8 * i));
+        }
+        return b;
+    }
+
+private:
+    Bytes bytes_;
+};
+
+}  // namespace testkit

@@ -1,0 +1,233 @@
+// Start-up through the binary: help, opening and refusing files, the header report and checks,
+// and the header block written to the new file.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "support.hpp"
+
+using namespace testkit;
+
+namespace {
+
+const char* const kHelp =
+    "usage: datmend old_file new_file [ del-rec_file ]\n"
+    "Version 2.1\n"
+    "\n"
+    "This utility will read an VARQ indexed data file (.dat) and copy \n"
+    "the good/active records to the output file.  Any corrupt data    \n"
+    "will be hex-dumped to the screen.                                \n"
+    "\n"
+    "Deleted Records will be discarded unless a third filename is     \n"
+    "given on the command line.  In this case, the deleted records    \n"
+    "will be copied to the given file.  This file is a fixed-length   \n"
+    "consecutive file.  To access it from within VARQ, you must design\n"
+    "transfer your data dictionary, remove the indices, and change the\n"
+    "file type to consecutive.  This is needed since the deleted      \n"
+    "records could contain duplicate key values.                      \n"
+    "\n"
+    "Overhead blocks are also removed.  These blocks are used to track\n"
+    "deleted record space within the file for reuse.  Since the new   \n"
+    "file has no deleted record space, it no longer needs these blocks.\n"
+    "\n"
+    "*** IMPORTANT ***\n"
+    "Any file that you datmend, must have a new (.key) file built.  The \n"
+    "(.key) file contains pointers to all of the data records in the  \n"
+    "(.dat) file.  So, by datmending the file, you have invalidated the\n"
+    " old (.key) file.\n";
+
+class Startup : public ::testing::Test {
+protected:
+    ScratchDir dir;
+    std::string old_dat = dir.file("old.dat");
+    std::string new_dat = dir.file("new.dat");
+    std::string del_dat = dir.file("del.dat");
+
+    bool exists(const std::string& p) const { return fs::exists(p); }
+    void expect_empty_file(const std::string& p) const {
+        ASSERT_TRUE(exists(p)) << p;
+        EXPECT_EQ(fs::file_size(p), 0u) << p;
+    }
+};
+
+TEST_F(Startup, WrongArgumentCountPrintsHelpAndTouchesNothing) {
+    write_file(old_dat, DatFile().finish());
+    for (auto args : std::vector<std::vector<std::string>>{
+             {}, {old_dat}, {old_dat, new_dat, del_dat, dir.file("four")}}) {
+        const auto r = run_tool(args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, kHelp);
+        EXPECT_EQ(r.err, "");
+    }
+    EXPECT_FALSE(exists(new_dat));
+    EXPECT_FALSE(exists(del_dat));
+}
+
+TEST_F(Startup, OpenFailuresReportTheFileAndLeaveTheDocumentedFiles) {
+    auto r = run_tool({old_dat, new_dat});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, old_dat + ": No such file or directory\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_FALSE(exists(new_dat));
+
+    write_file(old_dat, DatFile().finish());
+    const std::string nowhere = dir.file("no/such/dir");
+    r = run_tool({old_dat, nowhere});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, nowhere + ": No such file or directory\n");
+
+    r = run_tool({old_dat, new_dat, nowhere});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, nowhere + ": No such file or directory\n");
+    EXPECT_EQ(r.out, "");
+    expect_empty_file(new_dat);
+}
+
+TEST_F(Startup, ShortOrRefusedHeaderLeavesEmptyOutputFiles) {
+    write_file(old_dat, Bytes(15, 0));
+    auto r = run_tool({old_dat, new_dat, del_dat});
+    EXPECT_EQ(r.status, 4);
+    EXPECT_EQ(r.out, "Bad File Header 0\n");
+    EXPECT_EQ(r.err, "");
+    expect_empty_file(new_dat);
+    expect_empty_file(del_dat);
+
+    write_file(old_dat, DatFile(5).finish());
+    r = run_tool({old_dat, new_dat, del_dat});
+    EXPECT_EQ(r.status, 9);
+    EXPECT_EQ(r.out, banner(old_dat, new_dat, del_dat) + header_report(5, 0, 2, 0, 512) +
+                         "ERROR!!  Wrong File Organization!\n");
+    expect_empty_file(new_dat);
+    expect_empty_file(del_dat);
+}
+
+TEST_F(Startup, HeaderChecksRunInOrderAfterTheWholeReport) {
+    // Both checks fail: only the organization is named.
+    write_file(old_dat, DatFile(4, 0, 3).finish(1));
+    auto r = run_tool({old_dat, new_dat});
+    EXPECT_EQ(r.status, 9);
+    EXPECT_EQ(r.out, banner(old_dat, new_dat) + header_report(4, 0, 3, 0, 1) +
+                         "ERROR!!  Wrong File Organization!\n");
+
+    write_file(old_dat, DatFile(1, 80, 0xFFFF, 77).finish());
+    r = run_tool({old_dat, new_dat});
+    EXPECT_EQ(r.status, 9);
+    EXPECT_EQ(r.out, banner(old_dat, new_dat) +
+                         "\nFile Header Information:\n"
+                         "           File Organization = 1 ( Fixed Length Records )\n"
+                         "               Record Length = 80\n"
+                         "              Tavrel Version = -1\n"
+                         "   Freelist Starting Address = 77\n"
+                         "         End of File Address = 512\n"
+                         "ERROR!!  Wrong File Manager Version!\n");
+}
+
+TEST_F(Startup, ReportsEveryOrganizationAndWarnsOnAWrongEofAddress) {
+    struct Case {
+        std::uint16_t organization;
+        std::uint32_t record_length;
+    };
+    for (const Case c : {Case{0, 0}, Case{1, 80}, Case{2, 9}, Case{3, 0x80000000u}}) {
+        SCOPED_TRACE(c.organization);
+        write_file(old_dat, DatFile(c.organization, c.record_length).finish());
+        auto r = run_tool({old_dat, new_dat});
+        EXPECT_EQ(r.status, 0);
+        const std::string head =
+            banner(old_dat, new_dat) +
+            header_report(c.organization, static_cast<std::int32_t>(c.record_length), 2, 0, 512);
+        EXPECT_EQ(r.out.substr(0, head.size()), head);
+        EXPECT_EQ(r.out.find("WARNING"), std::string::npos);
+    }
+    write_file(old_dat, DatFile(2).finish(511));
+    auto r = run_tool({old_dat, new_dat, del_dat});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, banner(old_dat, new_dat, del_dat) + header_report(2, 0, 2, 0, 511) +
+                         eof_warning(512) + summary(0, 0, 0, 0, 512, 0, true));
+}
+
+TEST_F(Startup, HeaderBlockIsCopiedWithFreelistClearedAndEofPatched) {
+    const Bytes old = DatFile(0, 0, 2, 700).active(text("hello")).finish(9999);
+    write_file(old_dat, old);
+    const auto r = run_tool({old_dat, new_dat});
+    EXPECT_EQ(r.status, 0);
+    const Bytes fresh = read_file(new_dat);
+    ASSERT_EQ(fresh.size(), old.size());
+    EXPECT_TRUE(std::equal(old.begin(), old.begin() + 8, fresh.begin()));
+    EXPECT_EQ(le32_at(fresh, 8), 0u);
+    EXPECT_EQ(le32_at(fresh, 12), old.size());
+    EXPECT_TRUE(std::equal(old.begin() + 16, old.end(), fresh.begin() + 16));
+}
+
+TEST_F(Startup, ShortFileGetsAZeroFilledHeaderTail) {
+    Bytes old = DatFile().finish();
+    old.resize(100);
+    write_file(old_dat, old);
+    const auto r = run_tool({old_dat, new_dat});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find(summary(0, 0, 0, 0, 512, -412, false)), std::string::npos);
+    const Bytes fresh = read_file(new_dat);
+    ASSERT_EQ(fresh.size(), 512u);
+    EXPECT_TRUE(std::equal(old.begin() + 16, old.end(), fresh.begin() + 16));
+    EXPECT_EQ(std::count(fresh.begin() + 100, fresh.end(), 0), 412);
+}
+
+// The input must survive every spelling of itself as an output name.
+TEST_F(Startup, RefusesToWriteOverTheInput) {
+    const Bytes old = DatFile().active(text("precious")).finish();
+    write_file(old_dat, old);
+    fs::create_hard_link(old_dat, dir.file("hard.dat"));
+    fs::create_symlink(old_dat, dir.file("soft.dat"));
+    const std::string dotted = dir.path().string() + "/./old.dat";
+    for (const std::string& alias : {dotted, dir.file("hard.dat"), dir.file("soft.dat")}) {
+        auto r = run_tool({old_dat, alias});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err, alias + ": Same file as " + old_dat + "\n");
+        EXPECT_EQ(r.out, "");
+
+        r = run_tool({old_dat, new_dat, alias});
+        EXPECT_EQ(r.status, 3);
+        EXPECT_EQ(r.err, alias + ": Same file as " + old_dat + "\n");
+        expect_empty_file(new_dat);
+        EXPECT_EQ(read_file(old_dat), old);
+    }
+    write_file(new_dat, text("keep"));
+    const auto r = run_tool({old_dat, new_dat, dir.file("new.dat")});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, new_dat + ": Same file as " + new_dat + "\n");
+    EXPECT_EQ(read_file(old_dat), old);
+}
+
+TEST_F(Startup, DevNullTwiceIsADryRun) {
+    write_file(old_dat, DatFile().active(text("a")).deleted(text("b")).finish());
+    const auto r = run_tool({old_dat, "/dev/null", "/dev/null"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(r.out.find("Active Records Copied  = 1"), std::string::npos);
+}
+
+TEST_F(Startup, RefusesInputsItCannotSalvage) {
+    auto r = run_tool({dir.path().string(), new_dat});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, dir.path().string() + ": Is a directory\n");
+    EXPECT_EQ(r.out, "");
+
+    const std::string pipe = dir.file("pipe");
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    // The writer end keeps the reader's open from blocking.
+    std::FILE* writer = std::fopen(pipe.c_str(), "r+");
+    r = run_tool({"/dev/stdin", new_dat}, pipe);
+    std::fclose(writer);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "/dev/stdin: Illegal seek\n");
+
+    std::FILE* huge = std::fopen(old_dat.c_str(), "wb");
+    ASSERT_EQ(ftruncate(fileno(huge), off_t{1} << 31), 0);
+    std::fclose(huge);
+    r = run_tool({old_dat, new_dat});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, old_dat + ": Value too large for defined data type\n");
+    EXPECT_FALSE(exists(new_dat));
+    EXPECT_EQ(fs::file_size(old_dat), std::uintmax_t{1} << 31);
+}
+
+}  // namespace

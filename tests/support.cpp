@@ -1,0 +1,155 @@
+// Test support: scratch folders, running the binary, and printf-rendered expected texts.
+#include "support.hpp"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace testkit {
+
+namespace {
+
+std::string format(const char* fmt, auto... args) {
+    char buf[256];
+    std::snprintf(buf, sizeof buf, fmt, args...);
+    return buf;
+}
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+}  // namespace
+
+ScratchDir::ScratchDir() {
+    std::string templ = (fs::temp_directory_path() / "datmend-test-XXXXXX").string();
+    if (mkdtemp(templ.data()) == nullptr) {
+        throw std::runtime_error("mkdtemp failed");
+    }
+    path_ = templ;
+}
+
+ScratchDir::~ScratchDir() {
+    std::error_code ec;
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(path_, ec);
+}
+
+RunResult run_tool(const std::vector<std::string>& args, const std::string& stdin_path) {
+    ScratchDir capture;
+    const std::string out_path = capture.file("stdout");
+    const std::string err_path = capture.file("stderr");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, stdin_path.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT, 0600);
+
+    std::vector<std::string> argv_strings{DATMEND_BINARY};
+    argv_strings.insert(argv_strings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& s : argv_strings) {
+        argv.push_back(s.data());
+    }
+    argv.push_back(nullptr);
+
+    pid_t pid = 0;
+    RunResult r;
+    if (posix_spawn(&pid, DATMEND_BINARY, &actions, nullptr, argv.data(), environ) == 0) {
+        int wstatus = 0;
+        waitpid(pid, &wstatus, 0);
+        r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    r.out = slurp(out_path);
+    r.err = slurp(err_path);
+    return r;
+}
+
+void write_file(const std::string& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+Bytes read_file(const std::string& path) {
+    const std::string s = slurp(path);
+    return Bytes(s.begin(), s.end());
+}
+
+std::string banner(const std::string& old_name, const std::string& new_name,
+                   const std::string& deleted_name) {
+    std::string s = "VARQ Datmend Utility:\n";
+    s += format("%28s = %s\n", "Input Filename", old_name.c_str());
+    s += format("%28s = %s\n", "Output Filename", new_name.c_str());
+    if (!deleted_name.empty()) {
+        s += format("%28s = %s\n", "Deleted Records Filename", deleted_name.c_str());
+    }
+    return s;
+}
+
+std::string header_report(std::uint16_t organization, std::int32_t record_length,
+                          std::int16_t version, std::int32_t freelist, std::int32_t eof) {
+    const bool fixed = (organization & 1) && organization < 4;
+    std::string s = "\nFile Header Information:\n";
+    s += format("%28s = %d ( %s Length Records )\n", "File Organization", organization,
+                fixed ? "Fixed" : "Variable");
+    s += fixed ? format("%28s = %d\n", "Record Length", record_length)
+               : format("%28s = (var)\n", "Record Length");
+    s += format("%28s = %d\n", "Tavrel Version", version);
+    s += format("%28s = %d\n", "Freelist Starting Address", freelist);
+    s += format("%28s = %d\n", "End of File Address", eof);
+    return s;
+}
+
+std::string eof_warning(std::uint32_t physical_eof) {
+    return "\n*** WARNING *** The Physical EOF does not match the file Header!\n" +
+           format("                  (Physical End of File is at %d)\n", physical_eof);
+}
+
+std::string dump_text(const Bytes& file, std::uint32_t first, std::uint32_t last) {
+    const std::uint32_t count = last - first + 1;
+    std::string s = format("\n*** %d Bytes starting at offset %d not written to new file ***\n",
+                           count, first);
+    for (std::uint32_t i = 0; i < count;) {
+        s += format("%-8.8X: ", i);
+        std::string txt;
+        for (int col = 0; col < 16; ++col, ++i) {
+            if (i < count) {
+                const std::uint8_t b = first + i < file.size() ? file[first + i] : 0;
+                s += format("%-2.2X ", b);
+                txt += (b >= 0x20 && b <= 0x7E) ? static_cast<char>(b) : '~';
+            } else {
+                s += ".. ";
+                txt += '~';
+            }
+        }
+        s += format("|%-16.16s|\n", txt.c_str());
+    }
+    return s;
+}
+
+std::string summary(int active, int deleted, int overhead, int errors, int new_eof,
+                    int reduction, bool deleted_file) {
+    std::string s = "\nDatmend Completion Information:\n";
+    s += format("%28s = %d\n", "Active Records Copied ", active);
+    s += format("%28s = %d\n", deleted_file ? "Deleted Records Copied " : "Deleted Records Removed",
+                deleted);
+    s += format("%28s = %d\n", "Overhead Records Removed", overhead);
+    s += format("%28s = %d\n", "File Errors Found", errors);
+    s += format("%28s = %d\n", "New Eof Seek Location", new_eof);
+    s += format("%28s = %d bytes\n", "Space Allocation Reduction", reduction);
+    s += "\n*** You MUST create a new '.key' file that matches your new '.dat' file!\n";
+    return s;
+}
+
+}  // namespace testkit
