@@ -1,0 +1,169 @@
+// Data file generator. Damage is applied to the bytes after the header block, so that most
+// files pass the header checks and exercise the walk.
+#include "datgen.hpp"
+
+#include <algorithm>
+#include <random>
+
+namespace testkit {
+
+namespace {
+
+Bytes letters(std::size_t n, char first) {
+    Bytes b(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        b[i] = static_cast<std::uint8_t>(first + static_cast<char>(i % 26));
+    }
+    return b;
+}
+
+Bytes random_bytes(std::mt19937& rng, std::size_t n) {
+    Bytes b(n);
+    for (auto& x : b) {
+        x = static_cast<std::uint8_t>(rng());
+    }
+    return b;
+}
+
+std::uint32_t pick(std::mt19937& rng, std::uint32_t lo, std::uint32_t hi) {
+    return std::uniform_int_distribution<std::uint32_t>(lo, hi)(rng);
+}
+
+// A record of the given type and length with letters for data.
+Record record_of(std::uint8_t type, std::size_t n) {
+    Record r;
+    r.type = type;
+    r.data = letters(n, type == 1 ? 'a' : 'A');
+    return r;
+}
+
+// One of the kinds of damage a file meets, somewhere after the header block.
+void damage(std::mt19937& rng, Bytes& b) {
+    if (b.size() <= 512) {
+        return;
+    }
+    const auto body = static_cast<std::uint32_t>(b.size() - 512);
+    const std::size_t at = 512 + pick(rng, 0, body - 1);
+    const std::size_t span = std::min<std::size_t>(pick(rng, 1, 64), b.size() - at);
+    switch (pick(rng, 0, 5)) {
+        case 0:  // a flipped byte
+            b[at] ^= static_cast<std::uint8_t>(1u << pick(rng, 0, 7));
+            break;
+        case 1:  // a zeroed stretch
+            std::fill_n(b.begin() + static_cast<std::ptrdiff_t>(at), span, 0);
+            break;
+        case 2: {  // random bytes written over the file
+            const Bytes junk = random_bytes(rng, span);
+            std::copy(junk.begin(), junk.end(), b.begin() + static_cast<std::ptrdiff_t>(at));
+            break;
+        }
+        case 3: {  // random bytes inserted
+            const Bytes junk = random_bytes(rng, span);
+            b.insert(b.begin() + static_cast<std::ptrdiff_t>(at), junk.begin(), junk.end());
+            break;
+        }
+        case 4:  // cut short
+            b.resize(at);
+            break;
+        default:  // bytes lost from the middle
+            b.erase(b.begin() + static_cast<std::ptrdiff_t>(at),
+                    b.begin() + static_cast<std::ptrdiff_t>(at + span));
+            break;
+    }
+}
+
+}  // namespace
+
+Bytes make_sample() {
+    DatFile f(0, 0, 2, 1024);
+    f.active(text("Ada Lovelace, 1815")).active(text("Charles Babbage, 1791"));
+    f.deleted(text("Old entry, removed"));
+    f.typed(2, Bytes(12, 0));
+    Record torn = record_of(0, 24);
+    torn.trailer = 23;  // header and trailer disagree
+    f.add(torn);
+    f.active(text("Grace Hopper, 1906"));
+    f.raw(Bytes(9, 0));  // a zeroed stretch
+    f.active(text("Alan Turing, 1912")).active(text("Edsger Dijkstra, 1930"));
+    Record cut = record_of(0, 40);
+    f.add(cut);
+    Bytes b = f.finish();
+    b.resize(b.size() - 25);  // the last record lost its end
+    const auto eof = static_cast<std::uint32_t>(b.size() + 25);
+    for (int i = 0; i < 4; ++i) {
+        b[12 + i] = static_cast<std::uint8_t>(eof >> (8 * i));
+    }
+    return b;
+}
+
+Bytes random_damaged(std::uint32_t seed) {
+    std::mt19937 rng(seed);
+    const auto organization = static_cast<std::uint16_t>(pick(rng, 0, 3));
+    const std::uint32_t record_length = pick(rng, 1, 40);
+    DatFile f(organization, record_length, pick(rng, 0, 30) == 0 ? 3 : 2);
+    const std::uint32_t records = pick(rng, 0, 40);
+    for (std::uint32_t i = 0; i < records; ++i) {
+        const std::uint32_t roll = pick(rng, 0, 99);
+        const auto type = static_cast<std::uint8_t>(roll < 70 ? 0 : roll < 85 ? 1 : roll < 97 ? 2 : 7);
+        const bool sized = (organization & 1) && type <= 1;
+        Record r = record_of(type, sized ? record_length : pick(rng, 0, 60) == 0 ? 0 : pick(rng, 1, 90));
+        r.byte1 = static_cast<std::uint8_t>(rng());
+        r.word4 = static_cast<std::uint32_t>(rng());
+        r.ordinal = static_cast<std::uint32_t>(rng());
+        f.add(r);
+    }
+    Bytes b = f.finish(pick(rng, 0, 9) == 0 ? std::optional<std::uint32_t>(static_cast<std::uint32_t>(rng())) : std::nullopt);
+    const std::uint32_t damages = pick(rng, 0, 4);
+    for (std::uint32_t i = 0; i < damages; ++i) {
+        damage(rng, b);
+    }
+    return b;
+}
+
+Stretch workload_stretch(const std::string& name, std::size_t size) {
+    if (name != "W3" && name != "W4") {
+        return {};
+    }
+    const std::size_t first = size / 2;
+    return {first, first + size / 4 - 1};
+}
+
+Bytes workload(const std::string& name, std::size_t size) {
+    if (name != "W1" && name != "W2" && name != "W3" && name != "W4" && name != "W5") {
+        return {};
+    }
+    std::mt19937 rng(2026);
+    const bool fixed = name == "W2";
+    DatFile f(fixed ? 1 : 0, fixed ? 64 : 0);
+    const Stretch stretch = workload_stretch(name, size);
+    std::size_t since_damage = 0;
+    std::uint32_t n = 0;
+    while (f.size() < size) {
+        if (stretch.last != 0 && f.size() >= stretch.first) {
+            f.raw(name == "W3" ? random_bytes(rng, stretch.last - stretch.first + 1)
+                               : Bytes(stretch.last - stretch.first + 1, 0));
+            // Only intact records after the stretch.
+            while (f.size() < size) {
+                f.active(letters(pick(rng, 20, 180), 'A'));
+            }
+            break;
+        }
+        Record r;
+        if (fixed) {
+            const std::uint32_t roll = pick(rng, 0, 9);
+            r = record_of(roll < 7 ? 0 : roll < 9 ? 1 : 2, roll < 9 ? 64 : pick(rng, 8, 120));
+        } else {
+            r = record_of(pick(rng, 0, 9) == 0 ? 1 : 0, pick(rng, 20, 180));
+        }
+        r.ordinal = n++;
+        if (name == "W5" && since_damage >= 4096) {
+            r.trailer = static_cast<std::uint32_t>(r.data.size() + 1);
+            since_damage = 0;
+        }
+        since_damage += r.data.size() + 16;
+        f.add(r);
+    }
+    return f.finish();
+}
+
+}  // namespace testkit

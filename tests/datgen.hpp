@@ -1,0 +1,28 @@
+// Generator of data files, intact and damaged, shared by the tests, the shipped sample, the
+// fuzz corpus and the benchmark. It builds bytes with the tests' own builder.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "builder.hpp"
+
+namespace testkit {
+
+// The small damaged file shipped as examples/damaged.dat.
+Bytes make_sample();
+
+// A small file, usually damaged in a few places, the same for the same seed.
+Bytes random_damaged(std::uint32_t seed);
+
+// A benchmark workload of about size bytes: "W1" .. "W5"; empty for an unknown name.
+Bytes workload(const std::string& name, std::size_t size);
+
+// Where a workload's damaged stretch lies, [first, last], or {0, 0} when it has none.
+struct Stretch {
+    std::size_t first = 0;
+    std::size_t last = 0;
+};
+Stretch workload_stretch(const std::string& name, std::size_t size);
+
+}  // namespace testkit

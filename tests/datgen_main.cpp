@@ -1,0 +1,41 @@
+// datgen: writes generated data files.
+//   datgen sample FILE            the shipped damaged sample
+//   datgen random SEED FILE       a small, usually damaged file
+//   datgen workload W1..W5 BYTES FILE   a benchmark workload
+// Exit status 0, or 1 on a wrong command line or a failed write.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "datgen.hpp"
+
+namespace {
+
+int save(const testkit::Bytes& b, const char* path) {
+    std::FILE* f = std::fopen(path, "wb");
+    if (f == nullptr || std::fwrite(b.data(), 1, b.size(), f) != b.size() || std::fclose(f) != 0) {
+        std::perror(path);
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    const std::string what = argc > 1 ? argv[1] : "";
+    if (what == "sample" && argc == 3) {
+        return save(testkit::make_sample(), argv[2]);
+    }
+    if (what == "random" && argc == 4) {
+        return save(testkit::random_damaged(static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10))), argv[3]);
+    }
+    if (what == "workload" && argc == 5) {
+        const testkit::Bytes b = testkit::workload(argv[2], std::strtoull(argv[3], nullptr, 10));
+        if (!b.empty()) {
+            return save(b, argv[4]);
+        }
+    }
+    std::fputs("usage: datgen sample FILE | random SEED FILE | workload W1..W5 BYTES FILE\n", stderr);
+    return 1;
+}

@@ -1,0 +1,81 @@
+// The discard dump, in-process: row layout, text column, counting, and the piecewise path.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "inprocess.hpp"
+#include "salvage/dump.hpp"
+
+using namespace testkit;
+
+namespace {
+
+Bytes counting_bytes(std::size_t n) {
+    Bytes b(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        b[i] = static_cast<std::uint8_t>(i * 13 + 1);
+    }
+    return b;
+}
+
+TEST(Dump, PrintsTheDocumentedRows) {
+    Bytes file(603, 0);
+    file[600] = 0x41;
+    file[601] = 0x0A;
+    file[602] = 0x7D;
+    Harness h(file);
+    datmend::dump_discarded(h.state, 600, 602);
+    EXPECT_EQ(h.output(),
+              "\n*** 3 Bytes starting at offset 600 not written to new file ***\n"
+              "00000000: 41 0A 7D .. .. .. .. .. .. .. .. .. .. .. .. .. |A~}~~~~~~~~~~~~~|\n");
+}
+
+TEST(Dump, TextColumnShowsOnlyPrintableAscii) {
+    Harness h(Bytes{0x00, 0x1F, 0x20, 0x7E, 0x7F, 0xFF, 'a', 'Z'});
+    datmend::dump_discarded(h.state, 0, 7);
+    EXPECT_EQ(h.output(),
+              "\n*** 8 Bytes starting at offset 0 not written to new file ***\n"
+              "00000000: 00 1F 20 7E 7F FF 61 5A .. .. .. .. .. .. .. .. |~~ ~~~aZ~~~~~~~~|\n");
+}
+
+TEST(Dump, RowsCountFromTheStartOfTheRangeAndPadTheLastRow) {
+    const Bytes file = counting_bytes(100);
+    for (std::uint32_t n : {1u, 16u, 20u, 33u}) {
+        Harness h(file);
+        datmend::dump_discarded(h.state, 50, 50 + n - 1);
+        EXPECT_EQ(h.output(), dump_text(file, 50, 50 + n - 1)) << n;
+    }
+}
+
+TEST(Dump, CountsOneErrorPerCallAndLeavesThePositionAlone) {
+    Harness h(counting_bytes(64));
+    h.state.damaged.seek(40);
+    datmend::dump_discarded(h.state, 0, 0);
+    datmend::dump_discarded(h.state, 2, 60);
+    EXPECT_EQ(h.state.error_count, 2u);
+    EXPECT_EQ(h.state.damaged.tell(), 40u);
+    std::uint8_t b = 0;
+    ASSERT_EQ(h.state.damaged.read(&b, 1), 1u);
+    EXPECT_EQ(b, static_cast<std::uint8_t>(40 * 13 + 1));
+}
+
+TEST(Dump, BytesTheFileCannotDeliverShowAsZero) {
+    const Bytes file = counting_bytes(40);
+    Harness h(file);
+    datmend::dump_discarded(h.state, 30, 49);
+    EXPECT_EQ(h.output(), dump_text(file, 30, 49));  // the model shows 00 past the end
+}
+
+TEST(Dump, LargeRangeIsTheSameRowByRow) {
+    std::mt19937 rng(7);
+    Bytes file(3 * 1024 * 1024 + 123);
+    for (auto& b : file) {
+        b = static_cast<std::uint8_t>(rng());
+    }
+    Harness h(file);
+    const auto last = static_cast<std::uint32_t>(file.size() - 2);
+    datmend::dump_discarded(h.state, 5, last);
+    EXPECT_TRUE(h.output() == dump_text(file, 5, last));
+}
+
+}  // namespace
