@@ -23,10 +23,13 @@ inline void put32(Bytes& b, std::uint32_t v) {
 }
 
 inline std::uint32_t le32_at(const Bytes& b, std::size_t at) {
-    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
+    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) |
+           (static_cast<std::uint32_t>(b[at + 3]) << 24);
 }
 
-inline Bytes text(std::string_view s) { return Bytes(s.begin(), s.end()); }
+inline Bytes text(std::string_view s) {
+    return Bytes(s.begin(), s.end());
+}
 
 struct Record {
     std::uint8_t type = 0;
@@ -51,7 +54,7 @@ inline void append_record(Bytes& b, const Record& r) {
 
 // A data file under construction: the header block, then whatever is appended.
 class DatFile {
-public:
+  public:
     explicit DatFile(std::uint16_t organization = 0, std::uint32_t record_length = 0,
                      std::uint16_t version = 2, std::uint32_t freelist = 0) {
         put16(bytes_, organization);
@@ -92,7 +95,7 @@ public:
         return b;
     }
 
-private:
+  private:
     Bytes bytes_;
 };
 

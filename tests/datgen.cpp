@@ -104,15 +104,22 @@ Bytes random_damaged(std::uint32_t seed) {
     const std::uint32_t records = pick(rng, 0, 40);
     for (std::uint32_t i = 0; i < records; ++i) {
         const std::uint32_t roll = pick(rng, 0, 99);
-        const auto type = static_cast<std::uint8_t>(roll < 70 ? 0 : roll < 85 ? 1 : roll < 97 ? 2 : 7);
+        const auto type = static_cast<std::uint8_t>(roll < 70   ? 0
+                                                    : roll < 85 ? 1
+                                                    : roll < 97 ? 2
+                                                                : 7);
         const bool sized = (organization & 1) && type <= 1;
-        Record r = record_of(type, sized ? record_length : pick(rng, 0, 60) == 0 ? 0 : pick(rng, 1, 90));
+        Record r = record_of(type, sized                   ? record_length
+                                   : pick(rng, 0, 60) == 0 ? 0
+                                                           : pick(rng, 1, 90));
         r.byte1 = static_cast<std::uint8_t>(rng());
         r.word4 = static_cast<std::uint32_t>(rng());
         r.ordinal = static_cast<std::uint32_t>(rng());
         f.add(r);
     }
-    Bytes b = f.finish(pick(rng, 0, 9) == 0 ? std::optional<std::uint32_t>(static_cast<std::uint32_t>(rng())) : std::nullopt);
+    Bytes b = f.finish(pick(rng, 0, 9) == 0
+                           ? std::optional<std::uint32_t>(static_cast<std::uint32_t>(rng()))
+                           : std::nullopt);
     const std::uint32_t damages = pick(rng, 0, 4);
     for (std::uint32_t i = 0; i < damages; ++i) {
         damage(rng, b);

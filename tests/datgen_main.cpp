@@ -28,7 +28,9 @@ int main(int argc, char* argv[]) {
         return save(testkit::make_sample(), argv[2]);
     }
     if (what == "random" && argc == 4) {
-        return save(testkit::random_damaged(static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10))), argv[3]);
+        return save(
+            testkit::random_damaged(static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10))),
+            argv[3]);
     }
     if (what == "workload" && argc == 5) {
         const testkit::Bytes b = testkit::workload(argv[2], std::strtoull(argv[3], nullptr, 10));
@@ -36,6 +38,7 @@ int main(int argc, char* argv[]) {
             return save(b, argv[4]);
         }
     }
-    std::fputs("usage: datgen sample FILE | random SEED FILE | workload W1..W5 BYTES FILE\n", stderr);
+    std::fputs("usage: datgen sample FILE | random SEED FILE | workload W1..W5 BYTES FILE\n",
+               stderr);
     return 1;
 }

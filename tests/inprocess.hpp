@@ -12,7 +12,7 @@
 namespace testkit {
 
 class Harness {
-public:
+  public:
     explicit Harness(const Bytes& file, std::uint16_t organization = 0,
                      std::int32_t record_length = 0) {
         write_file(dir.file("old.dat"), file);
@@ -37,7 +37,7 @@ public:
     ScratchDir dir;
     datmend::RunState state;
 
-private:
+  private:
     char* text_ = nullptr;
     std::size_t size_ = 0;
 };

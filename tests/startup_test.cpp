@@ -37,7 +37,7 @@ const char* const kHelp =
     " old (.key) file.\n";
 
 class Startup : public ::testing::Test {
-protected:
+  protected:
     ScratchDir dir;
     std::string old_dat = dir.file("old.dat");
     std::string new_dat = dir.file("new.dat");

@@ -45,7 +45,8 @@ ScratchDir::~ScratchDir() {
     fs::remove_all(path_, ec);
 }
 
-RunResult run_tool(const std::vector<std::string>& args, const std::string& stdin_path) {
+RunResult run_tool(const std::vector<std::string>& args, const std::string& stdin_path,
+                   const std::string& cwd) {
     ScratchDir capture;
     const std::string out_path = capture.file("stdout");
     const std::string err_path = capture.file("stderr");
@@ -54,6 +55,9 @@ RunResult run_tool(const std::vector<std::string>& args, const std::string& stdi
     posix_spawn_file_actions_addopen(&actions, 0, stdin_path.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT, 0600);
+    if (!cwd.empty()) {
+        posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+    }
 
     std::vector<std::string> argv_strings{DATMEND_BINARY};
     argv_strings.insert(argv_strings.end(), args.begin(), args.end());
@@ -78,7 +82,8 @@ RunResult run_tool(const std::vector<std::string>& args, const std::string& stdi
 
 void write_file(const std::string& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 Bytes read_file(const std::string& path) {
@@ -118,8 +123,8 @@ std::string eof_warning(std::uint32_t physical_eof) {
 
 std::string dump_text(const Bytes& file, std::uint32_t first, std::uint32_t last) {
     const std::uint32_t count = last - first + 1;
-    std::string s = format("\n*** %d Bytes starting at offset %d not written to new file ***\n",
-                           count, first);
+    std::string s =
+        format("\n*** %d Bytes starting at offset %d not written to new file ***\n", count, first);
     for (std::uint32_t i = 0; i < count;) {
         s += format("%-8.8X: ", i);
         std::string txt;
@@ -138,8 +143,8 @@ std::string dump_text(const Bytes& file, std::uint32_t first, std::uint32_t last
     return s;
 }
 
-std::string summary(int active, int deleted, int overhead, int errors, int new_eof,
-                    int reduction, bool deleted_file) {
+std::string summary(int active, int deleted, int overhead, int errors, int new_eof, int reduction,
+                    bool deleted_file) {
     std::string s = "\nDatmend Completion Information:\n";
     s += format("%28s = %d\n", "Active Records Copied ", active);
     s += format("%28s = %d\n", deleted_file ? "Deleted Records Copied " : "Deleted Records Removed",

@@ -20,7 +20,7 @@ struct RunResult {
 
 // A fresh folder, removed with everything in it when the object goes.
 class ScratchDir {
-public:
+  public:
     ScratchDir();
     ~ScratchDir();
     ScratchDir(const ScratchDir&) = delete;
@@ -28,12 +28,14 @@ public:
     const fs::path& path() const { return path_; }
     std::string file(const std::string& name) const { return (path_ / name).string(); }
 
-private:
+  private:
     fs::path path_;
 };
 
-// Runs the built datmend with these arguments (no shell), standard input from stdin_path.
-RunResult run_tool(const std::vector<std::string>& args, const std::string& stdin_path = "/dev/null");
+// Runs the built datmend with these arguments (no shell), standard input from stdin_path,
+// in the folder cwd when one is given.
+RunResult run_tool(const std::vector<std::string>& args,
+                   const std::string& stdin_path = "/dev/null", const std::string& cwd = "");
 
 void write_file(const std::string& path, const Bytes& bytes);
 Bytes read_file(const std::string& path);
@@ -45,7 +47,7 @@ std::string header_report(std::uint16_t organization, std::int32_t record_length
                           std::int16_t version, std::int32_t freelist, std::int32_t eof);
 std::string eof_warning(std::uint32_t physical_eof);
 std::string dump_text(const Bytes& file, std::uint32_t first, std::uint32_t last);
-std::string summary(int active, int deleted, int overhead, int errors, int new_eof,
-                    int reduction, bool deleted_file);
+std::string summary(int active, int deleted, int overhead, int errors, int new_eof, int reduction,
+                    bool deleted_file);
 
 }  // namespace testkit

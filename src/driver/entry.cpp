@@ -37,8 +37,7 @@ int refuse_same_file(RunState& state, const std::string& name, const std::string
 }
 
 int open_files(RunState& state) {
-    if (!state.damaged.open(state.old_name.c_str()) ||
-        !state.damaged.measure(state.physical_eof)) {
+    if (!state.damaged.open(state.old_name.c_str()) || !state.damaged.measure(state.physical_eof)) {
         return report_file_error(state, state.old_name, errno, kOldOrNewFileFailed);
     }
     if (same_regular_file(state.new_name, state.old_name)) {

@@ -33,7 +33,7 @@ struct RunState {
     OutputFile new_file;
     OutputFile deleted_file;  // open only when has_deleted_file
 
-    FileHeader file_header;         // as read, with freelist_address cleared once written
+    FileHeader file_header;          // as read, with freelist_address cleared once written
     std::uint32_t physical_eof = 0;  // size of the damaged file, below 2^31; bounds every read
 
     // The record being read: its offset, header and trailer value.

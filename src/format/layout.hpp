@@ -64,7 +64,7 @@ inline void put_le32(std::uint8_t* p, std::uint32_t v) {
     p[3] = static_cast<std::uint8_t>(v >> 24);
 }
 
-FileHeader decode_file_header(const std::uint8_t* bytes);         // reads kFileHeaderSize bytes
+FileHeader decode_file_header(const std::uint8_t* bytes);           // reads kFileHeaderSize bytes
 void encode_file_header(const FileHeader& h, std::uint8_t* bytes);  // writes kFileHeaderSize bytes
 
 inline RecordHeader decode_record_header(const std::uint8_t* bytes) {
@@ -85,12 +85,16 @@ inline void encode_record_header(const RecordHeader& h, std::uint8_t* bytes) {
     put_le32(bytes + 8, h.rec_ordinal);
 }
 
-inline std::uint32_t decode_trailer(const std::uint8_t* bytes) { return get_le32(bytes); }
+inline std::uint32_t decode_trailer(const std::uint8_t* bytes) {
+    return get_le32(bytes);
+}
 inline void encode_trailer(std::uint32_t trailer_length, std::uint8_t* bytes) {
     put_le32(bytes, trailer_length);
 }
 
-inline bool is_fixed_length(const FileHeader& h) { return (h.organization & 1u) != 0; }
+inline bool is_fixed_length(const FileHeader& h) {
+    return (h.organization & 1u) != 0;
+}
 
 // Fixed length: in a fixed-length file an active or deleted record must have the header's
 // record_length; overhead records and variable-length files are exempt.

@@ -12,7 +12,7 @@
 namespace datmend {
 
 class DamagedFile {
-public:
+  public:
     // Large enough for any whole record with its framing, so a record never straddles a refill.
     static constexpr std::size_t kWindowSize = std::size_t{1} << 20;
 
@@ -44,13 +44,13 @@ public:
         return load(offset, n);
     }
 
-private:
+  private:
     std::span<const std::uint8_t> load(std::uint32_t offset, std::size_t n);
 
     std::FILE* stream_ = nullptr;
     std::unique_ptr<std::uint8_t[]> window_;
-    std::uint32_t start_ = 0;      // file offset of window_[0]
-    std::size_t length_ = 0;       // bytes of the window that hold file data; <= kWindowSize
+    std::uint32_t start_ = 0;       // file offset of window_[0]
+    std::size_t length_ = 0;        // bytes of the window that hold file data; <= kWindowSize
     std::uint64_t stream_pos_ = 0;  // where stream_ stands, to skip seeks that would not move it
     std::uint32_t pos_ = 0;
 };

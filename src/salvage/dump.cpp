@@ -18,7 +18,9 @@ constexpr std::uint32_t kPieceBytes = 64 * 1024;
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
-char text_char(std::uint8_t b) { return b >= 0x20 && b <= 0x7E ? static_cast<char>(b) : '~'; }
+char text_char(std::uint8_t b) {
+    return b >= 0x20 && b <= 0x7E ? static_cast<char>(b) : '~';
+}
 
 // Formats one row of up to 16 bytes labelled with index; returns the end of what it wrote.
 char* format_row(char* p, std::uint32_t index, const std::uint8_t* bytes, std::uint32_t n) {

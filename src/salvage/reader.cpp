@@ -60,8 +60,7 @@ bool read_next_record(RunState& state) {
     }
     state.record = decode_record_header(head);
 
-    if (has_wrong_fixed_length(state.file_header, state.record.rec_type,
-                               state.record.rec_length)) {
+    if (has_wrong_fixed_length(state.file_header, state.record.rec_type, state.record.rec_length)) {
         std::fputs("\n*** Wrong Length in Record Header! ***\n", state.out);
         std::fprintf(state.out, "    Offset = %d, Header Len = %d\n", static_cast<int>(p),
                      static_cast<int>(state.record.rec_length));

@@ -83,8 +83,8 @@ int copy_records(RunState& state, CopyCounts& counts) {
             case kDeletedRecord:
                 if (state.has_deleted_file &&
                     !state.deleted_file.write(state.record_buffer.get(), length)) {
-                    return report_file_error(state, state.deleted_name,
-                                             state.deleted_file.error(), kDeletedFileFailed);
+                    return report_file_error(state, state.deleted_name, state.deleted_file.error(),
+                                             kDeletedFileFailed);
                 }
                 ++counts.deleted;
                 counts.deleted_bytes += framed;

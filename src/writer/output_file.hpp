@@ -12,7 +12,7 @@
 namespace datmend {
 
 class OutputFile {
-public:
+  public:
     static constexpr std::size_t kBufferSize = std::size_t{1} << 20;
 
     OutputFile() = default;
@@ -37,7 +37,7 @@ public:
     bool close();
     int error() const { return error_; }
 
-private:
+  private:
     bool write_through(const void* data, std::size_t n);
     bool put(const void* data, std::size_t n);
 

@@ -1,0 +1,219 @@
+// Whole salvages through the binary: report, exit status, new file and deleted-records file.
+#include <gtest/gtest.h>
+
+#include "support.hpp"
+
+using namespace testkit;
+
+namespace {
+
+class Salvage : public ::testing::Test {
+  protected:
+    ScratchDir dir;
+    std::string old_dat = dir.file("old.dat");
+    std::string new_dat = dir.file("new.dat");
+    std::string del_dat = dir.file("del.dat");
+
+    RunResult salvage(const Bytes& file, bool with_deleted = false) {
+        write_file(old_dat, file);
+        return with_deleted ? run_tool({old_dat, new_dat, del_dat}) : run_tool({old_dat, new_dat});
+    }
+    // The report that follows the banner and a header report of organization 0 without warning.
+    std::string body(const RunResult& r, bool with_deleted = false) const {
+        const std::string head =
+            banner(old_dat, new_dat, with_deleted ? del_dat : "") +
+            header_report(0, 0, 2, 0, static_cast<std::int32_t>(fs::file_size(old_dat)));
+        EXPECT_EQ(r.out.substr(0, head.size()), head);
+        return r.out.substr(std::min(head.size(), r.out.size()));
+    }
+};
+
+Record make(std::uint8_t type, const Bytes& data) {
+    Record r;
+    r.type = type;
+    r.data = data;
+    return r;
+}
+
+TEST_F(Salvage, CleanRunCopiesRenumbersAndPatches) {
+    Record first = make(0, text("alpha"));
+    first.byte1 = 5;
+    first.word4 = 7;
+    first.ordinal = 99;
+    Record last = make(0, text("omega!"));
+    last.ordinal = 345;
+    const Bytes old = DatFile(0, 0, 2, 700)
+                          .add(first)
+                          .add(make(1, text("DEL")))
+                          .add(make(2, text("over")))
+                          .add(last)
+                          .finish();
+    write_file(old_dat, old);
+    const auto r = run_tool({"old.dat", "new.dat", "del.dat"}, "/dev/null", dir.path().string());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out,
+              "VARQ Datmend Utility:\n"
+              "              Input Filename = old.dat\n"
+              "             Output Filename = new.dat\n"
+              "    Deleted Records Filename = del.dat\n"
+              "\n"
+              "File Header Information:\n"
+              "           File Organization = 0 ( Variable Length Records )\n"
+              "               Record Length = (var)\n"
+              "              Tavrel Version = 2\n"
+              "   Freelist Starting Address = 700\n"
+              "         End of File Address = 594\n"
+              "\n"
+              "Datmend Completion Information:\n"
+              "      Active Records Copied  = 2\n"
+              "     Deleted Records Copied  = 1\n"
+              "    Overhead Records Removed = 1\n"
+              "           File Errors Found = 0\n"
+              "       New Eof Seek Location = 555\n"
+              "  Space Allocation Reduction = 39 bytes\n"
+              "\n"
+              "*** You MUST create a new '.key' file that matches your new '.dat' file!\n");
+    DatFile expected(0, 0, 2, 0);
+    Record a = make(0, text("alpha"));
+    Record b = make(0, text("omega!"));
+    b.ordinal = 1;
+    EXPECT_EQ(read_file(new_dat), expected.add(a).add(b).finish());
+    EXPECT_EQ(read_file(del_dat), text("DEL"));
+}
+
+TEST_F(Salvage, TrailerMismatchResynchronisesOnTheNextRecord) {
+    Record torn = make(0, Bytes(10, 'B'));
+    torn.trailer = 9;
+    const Bytes old = DatFile().active(text("12345")).add(torn).active(text("seven!!")).finish();
+    const auto r = salvage(old);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(body(r),
+              "\n"
+              "*** Currupt Data, Header does not match Trailer! ***\n"
+              "    Offset = 533, Header Len = 10, Trailer Len = 9\n"
+              "\n"
+              "*** 26 Bytes starting at offset 533 not written to new file ***\n"
+              "00000000: 00 00 0A 00 00 00 00 00 00 00 00 00 42 42 42 42 |~~~~~~~~~~~~BBBB|\n"
+              "00000010: 42 42 42 42 42 42 09 00 00 00 .. .. .. .. .. .. |BBBBBB~~~~~~~~~~|\n" +
+                  summary(2, 0, 0, 1, 556, 26, false));
+    Record second = make(0, text("seven!!"));
+    second.ordinal = 1;
+    EXPECT_EQ(read_file(new_dat), DatFile().active(text("12345")).add(second).finish());
+}
+
+TEST_F(Salvage, DamageAtTheEndIsDumpedFromTheRecordsStart) {
+    const DatFile good = DatFile().active(text("kept"));  // 532 bytes
+    struct Case {
+        Bytes tail;
+        std::string message;
+    };
+    Bytes cut_data, cut_trailer;
+    append_record(cut_data, make(0, text("0123456789")));
+    cut_trailer = cut_data;
+    cut_data.resize(12 + 6);
+    cut_trailer.resize(12 + 10 + 2);
+    for (const Case& c :
+         {Case{text("stray"), "\n*** Incomplete Record Header at end of file! ***"},
+          Case{cut_data, "\n*** Incomplete Data Record at end of file! ***"},
+          Case{cut_trailer, "\n*** Incomplete Record Trailer at end of file! ***"}}) {
+        SCOPED_TRACE(c.message);
+        DatFile f = good;
+        const Bytes old = f.raw(c.tail).finish();
+        const auto r = salvage(old);
+        EXPECT_EQ(r.status, 1);
+        const auto end = static_cast<std::uint32_t>(old.size());
+        EXPECT_EQ(body(r), c.message + dump_text(old, 532, end - 1) +
+                               summary(1, 0, 0, 1, 532, static_cast<int>(end) - 532, false));
+    }
+}
+
+TEST_F(Salvage, EmptyRecordIsDamageAndTheWalkGoesOn) {
+    const Bytes old =
+        DatFile().active(text("12345")).add(make(0, {})).active(text("seven!!")).finish();
+    ASSERT_EQ(old.size(), 572u);
+    const auto r = salvage(old);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(body(r), "\n*** Bad Read on Data Block! ***    Offset = 545, Len = 27\n" +
+                           dump_text(old, 533, 548) + summary(2, 0, 0, 1, 556, 16, false));
+}
+
+TEST_F(Salvage, ZeroedStretchInTheMiddleLosesOnlyItself) {
+    const Bytes old =
+        DatFile().active(text("before")).raw(Bytes(100, 0)).active(text("after")).finish();
+    const auto r = salvage(old);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find(dump_text(old, 534, 633)), std::string::npos);
+    EXPECT_NE(r.out.find(summary(2, 0, 0, 1, 512 + 22 + 21, 100, false)), std::string::npos);
+}
+
+TEST_F(Salvage, FixedLengthRulesApplyToActiveAndDeletedOnly) {
+    Record wrong_deleted = make(1, text("toolong!!"));
+    const Bytes old = DatFile(1, 4)
+                          .add(make(0, text("abcd")))
+                          .add(make(2, text("overhead of any size")))
+                          .add(make(7, text("type 7")))
+                          .add(wrong_deleted)
+                          .add(make(1, text("gone")))
+                          .add(make(0, text("efgh")))
+                          .finish();
+    write_file(old_dat, old);
+    const auto r = run_tool({old_dat, new_dat, del_dat});
+    EXPECT_EQ(r.status, 1);
+    const std::uint32_t bad = 512 + 20 + 36 + 22;
+    EXPECT_NE(
+        r.out.find("\n*** Wrong Length in Record Header! ***\n    Offset = " + std::to_string(bad) +
+                   ", Header Len = 9\n" + dump_text(old, bad, bad + 24)),
+        std::string::npos);
+    EXPECT_NE(r.out.find(summary(2, 1, 2, 1, 552, static_cast<int>(old.size()) - 552, true)),
+              std::string::npos);
+    EXPECT_EQ(read_file(del_dat), text("gone"));
+}
+
+TEST_F(Salvage, ErrorCountIsUncappedButTheStatusStopsAt255) {
+    DatFile f;
+    for (int i = 0; i < 300; ++i) {
+        Record torn = make(0, text("xy"));
+        torn.trailer = 0x09090909;  // no candidate starts inside it
+        f.add(torn).active(text("ok"));
+    }
+    const auto r = salvage(f.finish());
+    EXPECT_EQ(r.status, 255);
+    EXPECT_NE(r.out.find("           File Errors Found = 300\n"), std::string::npos);
+    EXPECT_NE(r.out.find("      Active Records Copied  = 300\n"), std::string::npos);
+}
+
+TEST_F(Salvage, UnreadableFirstRecordLeavesTheHeaderBlockAlone) {
+    Record huge = make(0, text("short"));
+    huge.length = 60000;
+    const Bytes old = DatFile().add(huge).finish();
+    const auto r = salvage(old);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(body(r), "\n*** Incomplete Data Record at end of file! ***" +
+                           dump_text(old, 512, static_cast<std::uint32_t>(old.size() - 1)) +
+                           summary(0, 0, 0, 1, 512, static_cast<int>(old.size()) - 512, false));
+    const Bytes fresh = read_file(new_dat);
+    ASSERT_EQ(fresh.size(), 512u);
+    EXPECT_EQ(le32_at(fresh, 12), 512u);
+}
+
+TEST_F(Salvage, AFullDiskIsAFailureNotASummary) {
+    const Bytes old = DatFile().active(text("data")).deleted(text("old")).finish();
+    write_file(old_dat, old);
+    auto r = run_tool({old_dat, "/dev/full"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "/dev/full: No space left on device\n");
+    EXPECT_EQ(r.out.find("Completion"), std::string::npos);
+
+    r = run_tool({old_dat, new_dat, "/dev/full"});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, "/dev/full: No space left on device\n");
+    EXPECT_EQ(r.out.find("Completion"), std::string::npos);
+
+    write_file(old_dat, DatFile().active(text("data")).finish());
+    r = run_tool({old_dat, new_dat, "/dev/full"});  // nothing to write there
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+}
+
+}  // namespace
