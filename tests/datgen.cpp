@@ -96,6 +96,39 @@ Bytes make_sample() {
     return b;
 }
 
+std::vector<std::pair<std::string, Bytes>> corpus_files() {
+    std::vector<std::pair<std::string, Bytes>> files{{"sample.dat", make_sample()}};
+
+    Record first = record_of(0, 5);
+    first.byte1 = 5;
+    first.word4 = 7;
+    first.ordinal = 99;
+    Record last = record_of(0, 6);
+    last.ordinal = 345;
+    DatFile clean(0, 0, 2, 700);
+    clean.add(first).deleted(text("DEL")).add(record_of(2, 4)).add(last);
+    files.emplace_back("clean.dat", clean.finish());
+
+    Record torn = record_of(0, 10);
+    torn.trailer = 9;
+    DatFile mismatch;
+    mismatch.add(record_of(0, 5)).add(torn).add(record_of(0, 7));
+    files.emplace_back("trailer-mismatch.dat", mismatch.finish());
+
+    DatFile empty;
+    empty.add(record_of(0, 5)).add(record_of(0, 0)).add(record_of(0, 7));
+    files.emplace_back("empty-record.dat", empty.finish());
+
+    DatFile fixed(1, 8);
+    fixed.add(record_of(0, 8)).add(record_of(1, 30)).add(record_of(2, 30)).add(record_of(1, 8));
+    files.emplace_back("fixed-length.dat", fixed.finish());
+
+    for (std::uint32_t seed = 1; seed <= 40; ++seed) {
+        files.emplace_back("random-" + std::to_string(seed) + ".dat", random_damaged(seed));
+    }
+    return files;
+}
+
 Bytes random_damaged(std::uint32_t seed) {
     std::mt19937 rng(seed);
     const auto organization = static_cast<std::uint16_t>(pick(rng, 0, 3));

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "builder.hpp"
 
@@ -11,6 +13,10 @@ namespace testkit {
 
 // The small damaged file shipped as examples/damaged.dat.
 Bytes make_sample();
+
+// The seed corpus of the fuzz target: the sample, the documented worked examples, and a set
+// of small random files, each with a file name.
+std::vector<std::pair<std::string, Bytes>> corpus_files();
 
 // A small file, usually damaged in a few places, the same for the same seed.
 Bytes random_damaged(std::uint32_t seed);

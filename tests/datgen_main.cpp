@@ -1,6 +1,7 @@
 // datgen: writes generated data files.
 //   datgen sample FILE            the shipped damaged sample
 //   datgen random SEED FILE       a small, usually damaged file
+//   datgen corpus DIR             the fuzz target's seed corpus, into an existing folder
 //   datgen workload W1..W5 BYTES FILE   a benchmark workload
 // Exit status 0, or 1 on a wrong command line or a failed write.
 #include <cstdio>
@@ -32,13 +33,21 @@ int main(int argc, char* argv[]) {
             testkit::random_damaged(static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10))),
             argv[3]);
     }
+    if (what == "corpus" && argc == 3) {
+        for (const auto& [name, bytes] : testkit::corpus_files()) {
+            if (save(bytes, (std::string(argv[2]) + "/" + name).c_str()) != 0) {
+                return 1;
+            }
+        }
+        return 0;
+    }
     if (what == "workload" && argc == 5) {
         const testkit::Bytes b = testkit::workload(argv[2], std::strtoull(argv[3], nullptr, 10));
         if (!b.empty()) {
             return save(b, argv[4]);
         }
     }
-    std::fputs("usage: datgen sample FILE | random SEED FILE | workload W1..W5 BYTES FILE\n",
+    std::fputs("usage: datgen sample FILE | random SEED FILE | corpus DIR | workload W1..W5 BYTES FILE\n",
                stderr);
     return 1;
 }

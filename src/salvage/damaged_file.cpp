@@ -24,7 +24,7 @@ bool DamagedFile::open(const char* name) {
         return false;
     }
     std::setvbuf(stream_, nullptr, _IONBF, 0);
-    window_ = std::make_unique<std::uint8_t[]>(kWindowSize);
+    window_ = std::make_unique_for_overwrite<std::uint8_t[]>(kWindowSize);
     start_ = 0;
     length_ = 0;
     stream_pos_ = 0;

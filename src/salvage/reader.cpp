@@ -36,7 +36,7 @@ void make_room(RunState& state, std::uint32_t length) {
         state.record_capacity = 0;
     }
     if (!state.record_buffer) {
-        state.record_buffer = std::make_unique<std::uint8_t[]>(length);
+        state.record_buffer = std::make_unique_for_overwrite<std::uint8_t[]>(length);
         state.record_capacity = length;
     }
 }

@@ -18,7 +18,7 @@ bool OutputFile::open(const char* name) {
         return false;
     }
     std::setvbuf(stream_, nullptr, _IONBF, 0);
-    buffer_ = std::make_unique<std::uint8_t[]>(kBufferSize);
+    buffer_ = std::make_unique_for_overwrite<std::uint8_t[]>(kBufferSize);
     used_ = 0;
     error_ = 0;
     return true;

@@ -1,0 +1,143 @@
+// The salvage properties, checked on the files an in-process run leaves behind.
+#include "invariants.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "driver/entry.hpp"
+
+namespace testkit {
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+std::uint32_t le16(const Bytes& b, std::size_t at) {
+    return static_cast<std::uint32_t>(b[at] | (b[at + 1] << 8));
+}
+std::uint32_t le32(const Bytes& b, std::size_t at) {
+    return le16(b, at) | (le16(b, at + 2) << 16);
+}
+
+Bytes load(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void store(const std::string& path, const std::uint8_t* data, std::size_t size) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+}
+
+struct Run {
+    int status = 0;
+    std::string report;
+    std::uint64_t accounted = 0;  // bytes of all records met, with framing, plus dumped bytes
+    std::uint32_t errors = 0;
+    std::uint32_t active = 0;
+};
+
+Run salvage(const std::vector<std::string>& names) {
+    std::vector<std::string> args{"datmend"};
+    args.insert(args.end(), names.begin(), names.end());
+    std::vector<char*> argv;
+    for (auto& a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+
+    char* text = nullptr;
+    std::size_t length = 0;
+    Run run;
+    {
+        datmend::RunState state;
+        state.out = open_memstream(&text, &length);
+        state.err = state.out;
+        run.status = datmend::run_datmend(state, static_cast<int>(args.size()), argv.data());
+        const auto& c = state.counts;
+        run.accounted = c.active_bytes + c.deleted_bytes + c.overhead_bytes + state.dumped_bytes;
+        run.errors = state.error_count;
+        run.active = c.active;
+        std::fclose(state.out);
+    }
+    run.report.assign(text, length);
+    std::free(text);
+    return run;
+}
+
+// The new file's own framing: header block, then active records numbered from 0, to the end.
+std::string check_new_file(const Bytes& b, std::uint32_t active) {
+    if (b.size() < 512) {
+        return "new file shorter than its header block";
+    }
+    if (le32(b, 8) != 0 || le32(b, 12) != b.size()) {
+        return "new file header not patched";
+    }
+    std::size_t p = 512;
+    for (std::uint32_t i = 0; p < b.size(); ++i) {
+        if (p + 16 > b.size()) {
+            return "new file ends inside a record";
+        }
+        const std::uint32_t n = le16(b, p + 2);
+        if (b[p] != 0 || b[p + 1] != 0 || le32(b, p + 4) != 0 || le32(b, p + 8) != i || n == 0 ||
+            p + 16 + n > b.size() || le32(b, p + 12 + n) != n) {
+            return "bad record " + std::to_string(i) + " in new file";
+        }
+        p += 16 + n;
+        if (p == b.size() && i + 1 != active) {
+            return "new file holds a different number of records than copied";
+        }
+    }
+    return "";
+}
+
+}  // namespace
+
+std::string check_salvage(const std::uint8_t* data, std::size_t size, const std::string& dir) {
+    const std::string old_dat = dir + "/old.dat";
+    const std::string new_dat = dir + "/new.dat";
+    const std::string del_dat = dir + "/del.dat";
+    store(old_dat, data, size);
+    const Bytes damaged(data, data + size);
+
+    const Run first = salvage({old_dat, new_dat, del_dat});
+    if (load(old_dat) != damaged) {
+        return "damaged file modified";
+    }
+    const bool header_passes = size >= 16 && le16(damaged, 0) <= 3 && le16(damaged, 2) == 2;
+    if (!header_passes) {
+        return first.status == 4 || first.status == 9 ? "" : "bad header not refused";
+    }
+    if (first.status != static_cast<int>(std::min<std::uint32_t>(first.errors, 255))) {
+        return "exit status is not the error count: " + std::to_string(first.status);
+    }
+    if (size >= 512 && first.accounted != size - 512) {
+        return "bytes unaccounted for: " + std::to_string(first.accounted) + " of " +
+               std::to_string(size - 512);
+    }
+    const Bytes fresh = load(new_dat);
+    if (std::string why = check_new_file(fresh, first.active); !why.empty()) {
+        return why;
+    }
+
+    const Run without = salvage({old_dat, new_dat});
+    if (without.status != first.status || load(new_dat) != fresh) {
+        return "salvage without a deleted-records file differs";
+    }
+
+    const std::string again_dat = dir + "/again.dat";
+    const Run again = salvage({new_dat, again_dat, del_dat});
+    if (again.status != 0 || again.report.find("File Errors Found = 0\n") == std::string::npos ||
+        again.report.find("WARNING") != std::string::npos) {
+        return "new file is not clean:\n" + again.report;
+    }
+    if (load(again_dat) != fresh || !load(del_dat).empty()) {
+        return "salvaging the new file changes it";
+    }
+    return "";
+}
+
+}  // namespace testkit
