@@ -3,6 +3,7 @@
 //   datgen random SEED FILE       a small, usually damaged file
 //   datgen corpus DIR             the fuzz target's seed corpus, into an existing folder
 //   datgen workload W1..W5 BYTES FILE   a benchmark workload
+//   datgen stretch W1..W5 BYTES FILE    its damaged stretch alone; status 1 when it has none
 // Exit status 0, or 1 on a wrong command line or a failed write.
 #include <cstdio>
 #include <cstdlib>
@@ -47,7 +48,20 @@ int main(int argc, char* argv[]) {
             return save(b, argv[4]);
         }
     }
-    std::fputs("usage: datgen sample FILE | random SEED FILE | corpus DIR | workload W1..W5 BYTES FILE\n",
-               stderr);
+    if (what == "stretch" && argc == 5) {
+        const testkit::Bytes b = testkit::workload(argv[2], std::strtoull(argv[3], nullptr, 10));
+        const testkit::Stretch s =
+            testkit::workload_stretch(argv[2], std::strtoull(argv[3], nullptr, 10));
+        if (s.last != 0) {
+            const testkit::Bytes part(b.begin() + static_cast<std::ptrdiff_t>(s.first),
+                                      b.begin() + static_cast<std::ptrdiff_t>(s.last + 1));
+            return save(part, argv[4]);
+        }
+        return 1;
+    }
+    std::fputs(
+        "usage: datgen sample FILE | random SEED FILE | corpus DIR | workload|stretch W1..W5 BYTES "
+        "FILE\n",
+        stderr);
     return 1;
 }

@@ -69,15 +69,6 @@ void DamagedFile::close() {
     length_ = 0;
 }
 
-std::size_t DamagedFile::read(void* dst, std::size_t n) {
-    const auto bytes = view(pos_, n);
-    if (!bytes.empty()) {
-        std::memcpy(dst, bytes.data(), bytes.size());
-    }
-    pos_ += static_cast<std::uint32_t>(bytes.size());
-    return bytes.size();
-}
-
 // Refills the window so that it starts at offset, keeping what it already holds from there on.
 std::span<const std::uint8_t> DamagedFile::load(std::uint32_t offset, std::size_t n) {
     if (stream_ == nullptr) {

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <span>
 
@@ -33,7 +34,14 @@ class DamagedFile {
 
     // Copies up to n bytes (n <= kWindowSize) from the position into dst and moves the position
     // past what was copied; returns the number of bytes copied.
-    std::size_t read(void* dst, std::size_t n);
+    std::size_t read(void* dst, std::size_t n) {
+        const auto bytes = view(pos_, n);
+        if (!bytes.empty()) {
+            std::memcpy(dst, bytes.data(), bytes.size());
+        }
+        pos_ += static_cast<std::uint32_t>(bytes.size());
+        return bytes.size();
+    }
 
     // The n bytes at offset (n <= kWindowSize) as held in the window; shorter only where the
     // file ends or cannot be read. Valid until the next call on this object.

@@ -52,13 +52,13 @@ bool read_next_record(RunState& state) {
     if (p + kRecordHeaderSize > eof) {
         return give_up(state, "\n*** Incomplete Record Header at end of file! ***", p);
     }
-    std::uint8_t head[kRecordHeaderSize];
-    if (file.read(head, kRecordHeaderSize) != kRecordHeaderSize) {
+    const auto head = file.view(p, kRecordHeaderSize);
+    if (head.size() != kRecordHeaderSize) {
         std::fputs("\n*** Bad read on record header! Datmendy Aborting! ***", state.out);
         dump_discarded(state, p, p + kRecordHeaderSize - 1);
         return false;
     }
-    state.record = decode_record_header(head);
+    state.record = decode_record_header(head.data());
 
     if (has_wrong_fixed_length(state.file_header, state.record.rec_type, state.record.rec_length)) {
         std::fputs("\n*** Wrong Length in Record Header! ***\n", state.out);
@@ -77,12 +77,11 @@ bool read_next_record(RunState& state) {
     if (p + kFramingSize + length > eof) {
         return give_up(state, "\n*** Incomplete Record Trailer at end of file! ***", p);
     }
-    file.seek(p + kRecordHeaderSize + length);
-    std::uint8_t tail[kTrailerSize];
-    if (file.read(tail, kTrailerSize) != kTrailerSize) {
+    const auto tail = file.view(p + kRecordHeaderSize + length, kTrailerSize);
+    if (tail.size() != kTrailerSize) {
         return give_up(state, "\n*** Bad read on record header! ***", p);
     }
-    state.trailer = decode_trailer(tail);
+    state.trailer = decode_trailer(tail.data());
 
     if (state.trailer != length) {
         std::fputs("\n*** Currupt Data, Header does not match Trailer! ***\n", state.out);

@@ -1,0 +1,97 @@
+// datmend_bench: times the built datmend on generated workloads against the cost of copying
+// the same file (cp) and, for a damaged stretch, of hex-dumping it (xxd), and prints a table.
+//   datmend_bench [MiB]      default 256
+// Exit status 0, or 1 when a command fails to start.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Timing {
+    double seconds = 0;
+    long peak_kib = 0;
+    bool ok = false;  // exited with status 0
+};
+
+// Runs argv with standard output to /dev/null; wall time and peak resident memory of the child.
+Timing run(const std::vector<std::string>& args) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    std::vector<std::string> copy = args;
+    std::vector<char*> argv;
+    for (auto& a : copy) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+        std::fprintf(stderr, "cannot run %s\n", argv[0]);
+        std::exit(1);
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    const auto end = std::chrono::steady_clock::now();
+    posix_spawn_file_actions_destroy(&actions);
+    return {std::chrono::duration<double>(end - start).count(), usage.ru_maxrss,
+            WIFEXITED(status) && WEXITSTATUS(status) == 0};
+}
+
+// Median of three runs; peak memory is the largest seen.
+Timing median_of_3(const std::vector<std::string>& args) {
+    std::vector<Timing> t{run(args), run(args), run(args)};
+    std::sort(t.begin(), t.end(), [](auto& a, auto& b) { return a.seconds < b.seconds; });
+    long peak = 0;
+    for (auto& x : t) {
+        peak = std::max(peak, x.peak_kib);
+    }
+    return {t[1].seconds, peak, t[1].ok};
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    const std::size_t mib = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 256;
+    const std::size_t size = mib << 20;
+    const fs::path dir = fs::temp_directory_path() / ("datmend-bench-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    const std::string old_dat = (dir / "old.dat").string();
+    const std::string stretch = (dir / "stretch.bin").string();
+
+    std::printf("%-4s %10s %10s %7s %10s   (%zu MiB each; seconds, median of 3)\n", "work",
+                "datmend", "floor", "ratio", "peak RSS", mib);
+    for (const std::string name : {"W1", "W2", "W3", "W4", "W5"}) {
+        // Made by another process: a child's peak memory counts its parent's peak until exec.
+        const std::string bytes = std::to_string(size);
+        run({DATGEN_BINARY, "workload", name, bytes, old_dat});
+        const bool has_stretch = run({DATGEN_BINARY, "stretch", name, bytes, stretch}).ok;
+        const Timing tool = median_of_3(
+            {DATMEND_BINARY, old_dat, (dir / "new.dat").string(), (dir / "del.dat").string()});
+        double floor = median_of_3({"cp", old_dat, (dir / "copy.dat").string()}).seconds;
+        if (has_stretch) {
+            floor += median_of_3({"xxd", stretch}).seconds;
+        }
+        std::printf("%-4s %10.3f %10.3f %7.2f %7ld MiB\n", name.c_str(), tool.seconds, floor,
+                    tool.seconds / floor, tool.peak_kib / 1024);
+        std::fflush(stdout);
+    }
+    fs::remove_all(dir);
+    return 0;
+}
