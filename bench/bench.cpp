@@ -54,15 +54,16 @@ Timing run(const std::vector<std::string>& args) {
             WIFEXITED(status) && WEXITSTATUS(status) == 0};
 }
 
-// Median of three runs; peak memory is the largest seen.
-Timing median_of_3(const std::vector<std::string>& args) {
-    std::vector<Timing> t{run(args), run(args), run(args)};
+constexpr int kRounds = 3;
+
+// The median time of a command's runs; peak memory is the largest seen.
+Timing median(std::vector<Timing> t) {
     std::sort(t.begin(), t.end(), [](auto& a, auto& b) { return a.seconds < b.seconds; });
     long peak = 0;
     for (auto& x : t) {
         peak = std::max(peak, x.peak_kib);
     }
-    return {t[1].seconds, peak, t[1].ok};
+    return {t[t.size() / 2].seconds, peak, t[t.size() / 2].ok};
 }
 
 }  // namespace
@@ -82,12 +83,21 @@ int main(int argc, char* argv[]) {
         const std::string bytes = std::to_string(size);
         run({DATGEN_BINARY, "workload", name, bytes, old_dat});
         const bool has_stretch = run({DATGEN_BINARY, "stretch", name, bytes, stretch}).ok;
-        const Timing tool = median_of_3(
-            {DATMEND_BINARY, old_dat, (dir / "new.dat").string(), (dir / "del.dat").string()});
-        double floor = median_of_3({"cp", old_dat, (dir / "copy.dat").string()}).seconds;
-        if (has_stretch) {
-            floor += median_of_3({"xxd", stretch}).seconds;
+        // Write the new files back first, so that their writeback does not fall on one timing.
+        run({"sync"});
+        // The commands take turns, so that a disturbance of the machine falls on all alike.
+        std::vector<Timing> tool_runs, cp_runs, xxd_runs;
+        for (int round = 0; round < kRounds; ++round) {
+            tool_runs.push_back(run(
+                {DATMEND_BINARY, old_dat, (dir / "new.dat").string(), (dir / "del.dat").string()}));
+            cp_runs.push_back(run({"cp", old_dat, (dir / "copy.dat").string()}));
+            if (has_stretch) {
+                xxd_runs.push_back(run({"xxd", stretch}));
+            }
         }
+        const Timing tool = median(tool_runs);
+        const double floor =
+            median(cp_runs).seconds + (has_stretch ? median(xxd_runs).seconds : 0.0);
         std::printf("%-4s %10.3f %10.3f %7.2f %7ld MiB\n", name.c_str(), tool.seconds, floor,
                     tool.seconds / floor, tool.peak_kib / 1024);
         std::fflush(stdout);
