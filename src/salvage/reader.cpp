@@ -2,6 +2,8 @@
 // run on into what follows, the dump's header or the offset line.
 #include "salvage/reader.hpp"
 
+#include <cstring>
+
 #include "salvage/dump.hpp"
 #include "salvage/scan.hpp"
 
@@ -77,11 +79,12 @@ bool read_next_record(RunState& state) {
     if (p + kFramingSize + length > eof) {
         return give_up(state, "\n*** Incomplete Record Trailer at end of file! ***", p);
     }
-    const auto tail = file.view(p + kRecordHeaderSize + length, kTrailerSize);
-    if (tail.size() != kTrailerSize) {
+    // The whole record at once: the window then refills at most once per record.
+    auto whole = file.view(p, kFramingSize + length);
+    if (whole.size() != kFramingSize + length) {
         return give_up(state, "\n*** Bad read on record header! ***", p);
     }
-    state.trailer = decode_trailer(tail.data());
+    state.trailer = decode_trailer(whole.data() + kRecordHeaderSize + length);
 
     if (state.trailer != length) {
         std::fputs("\n*** Currupt Data, Header does not match Trailer! ***\n", state.out);
@@ -102,13 +105,14 @@ bool read_next_record(RunState& state) {
     }
 
     length = state.record.rec_length;
-    make_room(state, length);
-    file.seek(p + kRecordHeaderSize);
-    if (file.read(state.record_buffer.get(), length) != length) {
+    whole = file.view(p, kFramingSize + length);  // the scan may have moved the window
+    if (whole.size() != kFramingSize + length) {
         print_bad_data_read(state, p);
         dump_discarded(state, p, eof - 1);
         return false;
     }
+    make_room(state, length);
+    std::memcpy(state.record_buffer.get(), whole.data() + kRecordHeaderSize, length);
     file.seek(p + kFramingSize + length);
     return true;
 }
