@@ -7,13 +7,8 @@ using namespace testkit;
 
 namespace {
 
-class Salvage : public ::testing::Test {
+class Salvage : public FilesTest {
   protected:
-    ScratchDir dir;
-    std::string old_dat = dir.file("old.dat");
-    std::string new_dat = dir.file("new.dat");
-    std::string del_dat = dir.file("del.dat");
-
     RunResult salvage(const Bytes& file, bool with_deleted = false) {
         write_file(old_dat, file);
         return with_deleted ? run_tool({old_dat, new_dat, del_dat}) : run_tool({old_dat, new_dat});

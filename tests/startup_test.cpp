@@ -36,13 +36,8 @@ const char* const kHelp =
     "(.dat) file.  So, by datmending the file, you have invalidated the\n"
     " old (.key) file.\n";
 
-class Startup : public ::testing::Test {
+class Startup : public FilesTest {
   protected:
-    ScratchDir dir;
-    std::string old_dat = dir.file("old.dat");
-    std::string new_dat = dir.file("new.dat");
-    std::string del_dat = dir.file("del.dat");
-
     bool exists(const std::string& p) const { return fs::exists(p); }
     void expect_empty_file(const std::string& p) const {
         ASSERT_TRUE(exists(p)) << p;

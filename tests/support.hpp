@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "builder.hpp"
 
 namespace testkit {
@@ -30,6 +32,15 @@ class ScratchDir {
 
   private:
     fs::path path_;
+};
+
+// A test with a scratch folder and the three file names of a run in it.
+class FilesTest : public ::testing::Test {
+  protected:
+    ScratchDir dir;
+    std::string old_dat = dir.file("old.dat");
+    std::string new_dat = dir.file("new.dat");
+    std::string del_dat = dir.file("del.dat");
 };
 
 // Runs the built datmend with these arguments (no shell), standard input from stdin_path,
