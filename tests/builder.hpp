@@ -1,8 +1,10 @@
-// Byte-level builder of data files for the tests, written apart from the tool's own encoder so
-// that a wrong field offset in the tool shows up as a failed test.
+// Byte-level builder of data files for the tests, with the file helpers they share, written apart
+// from the tool's own encoder so that a wrong field offset in the tool shows up as a failed test.
 #pragma once
 
 #include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,9 +24,23 @@ inline void put32(Bytes& b, std::uint32_t v) {
     put16(b, v >> 16);
 }
 
+inline std::uint32_t le16_at(const Bytes& b, std::size_t at) {
+    return static_cast<std::uint32_t>(b[at] | (b[at + 1] << 8));
+}
+
 inline std::uint32_t le32_at(const Bytes& b, std::size_t at) {
-    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) |
-           (static_cast<std::uint32_t>(b[at + 3]) << 24);
+    return le16_at(b, at) | (le16_at(b, at + 2) << 16);
+}
+
+inline void write_file(const std::string& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
+inline Bytes read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 inline Bytes text(std::string_view s) {

@@ -3,34 +3,14 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
+#include "builder.hpp"
 #include "driver/entry.hpp"
 
 namespace testkit {
 
 namespace {
-
-using Bytes = std::vector<std::uint8_t>;
-
-std::uint32_t le16(const Bytes& b, std::size_t at) {
-    return static_cast<std::uint32_t>(b[at] | (b[at + 1] << 8));
-}
-std::uint32_t le32(const Bytes& b, std::size_t at) {
-    return le16(b, at) | (le16(b, at + 2) << 16);
-}
-
-Bytes load(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void store(const std::string& path, const std::uint8_t* data, std::size_t size) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-}
 
 struct Run {
     int status = 0;
@@ -73,7 +53,7 @@ std::string check_new_file(const Bytes& b, std::uint32_t active) {
     if (b.size() < 512) {
         return "new file shorter than its header block";
     }
-    if (le32(b, 8) != 0 || le32(b, 12) != b.size()) {
+    if (le32_at(b, 8) != 0 || le32_at(b, 12) != b.size()) {
         return "new file header not patched";
     }
     std::size_t p = 512;
@@ -81,9 +61,9 @@ std::string check_new_file(const Bytes& b, std::uint32_t active) {
         if (p + 16 > b.size()) {
             return "new file ends inside a record";
         }
-        const std::uint32_t n = le16(b, p + 2);
-        if (b[p] != 0 || b[p + 1] != 0 || le32(b, p + 4) != 0 || le32(b, p + 8) != i || n == 0 ||
-            p + 16 + n > b.size() || le32(b, p + 12 + n) != n) {
+        const std::uint32_t n = le16_at(b, p + 2);
+        if (b[p] != 0 || b[p + 1] != 0 || le32_at(b, p + 4) != 0 || le32_at(b, p + 8) != i ||
+            n == 0 || p + 16 + n > b.size() || le32_at(b, p + 12 + n) != n) {
             return "bad record " + std::to_string(i) + " in new file";
         }
         p += 16 + n;
@@ -100,14 +80,14 @@ std::string check_salvage(const std::uint8_t* data, std::size_t size, const std:
     const std::string old_dat = dir + "/old.dat";
     const std::string new_dat = dir + "/new.dat";
     const std::string del_dat = dir + "/del.dat";
-    store(old_dat, data, size);
     const Bytes damaged(data, data + size);
+    write_file(old_dat, damaged);
 
     const Run first = salvage({old_dat, new_dat, del_dat});
-    if (load(old_dat) != damaged) {
+    if (read_file(old_dat) != damaged) {
         return "damaged file modified";
     }
-    const bool header_passes = size >= 16 && le16(damaged, 0) <= 3 && le16(damaged, 2) == 2;
+    const bool header_passes = size >= 16 && le16_at(damaged, 0) <= 3 && le16_at(damaged, 2) == 2;
     if (!header_passes) {
         return first.status == 4 || first.status == 9 ? "" : "bad header not refused";
     }
@@ -118,13 +98,13 @@ std::string check_salvage(const std::uint8_t* data, std::size_t size, const std:
         return "bytes unaccounted for: " + std::to_string(first.accounted) + " of " +
                std::to_string(size - 512);
     }
-    const Bytes fresh = load(new_dat);
+    const Bytes fresh = read_file(new_dat);
     if (std::string why = check_new_file(fresh, first.active); !why.empty()) {
         return why;
     }
 
     const Run without = salvage({old_dat, new_dat});
-    if (without.status != first.status || load(new_dat) != fresh) {
+    if (without.status != first.status || read_file(new_dat) != fresh) {
         return "salvage without a deleted-records file differs";
     }
 
@@ -134,7 +114,7 @@ std::string check_salvage(const std::uint8_t* data, std::size_t size, const std:
         again.report.find("WARNING") != std::string::npos) {
         return "new file is not clean:\n" + again.report;
     }
-    if (load(again_dat) != fresh || !load(del_dat).empty()) {
+    if (read_file(again_dat) != fresh || !read_file(del_dat).empty()) {
         return "salvaging the new file changes it";
     }
     return "";

@@ -8,8 +8,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 extern char** environ;
@@ -24,9 +22,9 @@ std::string format(const char* fmt, auto... args) {
     return buf;
 }
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+std::string read_text(const std::string& path) {
+    const Bytes b = read_file(path);
+    return {b.begin(), b.end()};
 }
 
 }  // namespace
@@ -75,20 +73,9 @@ RunResult run_tool(const std::vector<std::string>& args, const std::string& stdi
         r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
     }
     posix_spawn_file_actions_destroy(&actions);
-    r.out = slurp(out_path);
-    r.err = slurp(err_path);
+    r.out = read_text(out_path);
+    r.err = read_text(err_path);
     return r;
-}
-
-void write_file(const std::string& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-}
-
-Bytes read_file(const std::string& path) {
-    const std::string s = slurp(path);
-    return Bytes(s.begin(), s.end());
 }
 
 std::string banner(const std::string& old_name, const std::string& new_name,

@@ -48,9 +48,6 @@ class FilesTest : public ::testing::Test {
 RunResult run_tool(const std::vector<std::string>& args,
                    const std::string& stdin_path = "/dev/null", const std::string& cwd = "");
 
-void write_file(const std::string& path, const Bytes& bytes);
-Bytes read_file(const std::string& path);
-
 // The report's pieces, as the tool must print them.
 std::string banner(const std::string& old_name, const std::string& new_name,
                    const std::string& deleted_name = "");
