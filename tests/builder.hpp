@@ -105,7 +105,7 @@ class DatFile {
     Bytes finish(std::optional<std::uint32_t> eof_address = std::nullopt) const {
         Bytes b = bytes_;
         const auto eof = eof_address.value_or(static_cast<std::uint32_t>(b.size()));
-        for (int i = 0; i < 4; ++i) {
+        for (std::size_t i = 0; i < 4; ++i) {
             b[12 + i] = static_cast<std::uint8_t>(eof >> (8 * i));
         }
         return b;
