@@ -36,8 +36,7 @@ struct RunState {
     FileHeader file_header;          // as read, with freelist_address cleared once written
     std::uint32_t physical_eof = 0;  // size of the damaged file, below 2^31; bounds every read
 
-    // The record being read: its offset, header and trailer value.
-    std::uint32_t record_offset = 0;
+    // The record being read: its header and trailer value.
     RecordHeader record;
     std::uint32_t trailer = 0;
 

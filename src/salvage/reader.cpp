@@ -27,7 +27,6 @@ void print_bad_data_read(RunState& state, std::uint32_t p) {
 // Moves p on to the next plausible record; false when there is none and the walk ends.
 bool resynchronise(RunState& state, std::uint32_t& p) {
     p = find_next_record(state, p);
-    state.record_offset = p;
     return p != 0;
 }
 
@@ -49,7 +48,6 @@ bool read_next_record(RunState& state) {
     DamagedFile& file = state.damaged;
     const std::uint32_t eof = state.physical_eof;
     std::uint32_t p = file.tell();
-    state.record_offset = p;
 
     if (p + kRecordHeaderSize > eof) {
         return give_up(state, "\n*** Incomplete Record Header at end of file! ***", p);
