@@ -18,7 +18,7 @@ Bytes counting_bytes(std::size_t n) {
     return b;
 }
 
-TEST(Dump, PrintsTheDocumentedRows) {
+TEST(Dump, ShortRangeIsOneRowPaddedWithDots) {
     Bytes file(603, 0);
     file[600] = 0x41;
     file[601] = 0x0A;

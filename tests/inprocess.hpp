@@ -1,4 +1,4 @@
-// A run state over a real damaged file, with the report captured in memory, for testing the
+// A salvage state over a real damaged file, with the report captured in memory, for testing the
 // salvage pieces in-process.
 #pragma once
 
@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "driver/run_state.hpp"
+#include "salvage/salvage_state.hpp"
 #include "support.hpp"
 
 namespace testkit {
@@ -16,8 +16,10 @@ class Harness {
     explicit Harness(const Bytes& file, std::uint16_t organization = 0,
                      std::int32_t record_length = 0) {
         write_file(dir.file("old.dat"), file);
+        std::uint64_t size = 0;
         state.damaged.open(dir.file("old.dat").c_str());
-        state.damaged.measure(state.physical_eof);
+        state.damaged.measure(size);
+        state.physical_eof = static_cast<std::uint32_t>(size);
         state.file_header.organization = organization;
         state.file_header.record_length = record_length;
         state.out = open_memstream(&text_, &size_);
@@ -35,7 +37,7 @@ class Harness {
     }
 
     ScratchDir dir;
-    datmend::RunState state;
+    datmend::SalvageState state;
 
   private:
     char* text_ = nullptr;

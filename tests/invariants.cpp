@@ -10,6 +10,8 @@
 
 namespace testkit {
 
+using namespace datbuild;
+
 namespace {
 
 struct Run {
@@ -34,14 +36,15 @@ Run salvage(const std::vector<std::string>& names) {
     Run run;
     {
         datmend::RunState state;
-        state.out = open_memstream(&text, &length);
-        state.err = state.out;
+        state.salvage.out = open_memstream(&text, &length);
+        state.err = state.salvage.out;
         run.status = datmend::run_datmend(state, static_cast<int>(args.size()), argv.data());
         const auto& c = state.counts;
-        run.accounted = c.active_bytes + c.deleted_bytes + c.overhead_bytes + state.dumped_bytes;
-        run.errors = state.error_count;
+        run.accounted =
+            c.active_bytes + c.deleted_bytes + c.overhead_bytes + state.salvage.dumped_bytes;
+        run.errors = state.salvage.error_count;
         run.active = c.active;
-        std::fclose(state.out);
+        std::fclose(state.salvage.out);
     }
     run.report.assign(text, length);
     std::free(text);

@@ -12,7 +12,7 @@ namespace {
 TEST(Property, EveryGeneratedFileSalvagesSoundly) {
     ScratchDir dir;
     for (std::uint32_t seed = 1; seed <= 3000; ++seed) {
-        const Bytes file = random_damaged(seed);
+        const Bytes file = datgen::random_damaged(seed);
         const std::string why = check_salvage(file.data(), file.size(), dir.path().string());
         ASSERT_EQ(why, "") << "seed " << seed;
     }

@@ -23,24 +23,17 @@ class Salvage : public FilesTest {
     }
 };
 
-Record make(std::uint8_t type, const Bytes& data) {
-    Record r;
-    r.type = type;
-    r.data = data;
-    return r;
-}
-
 TEST_F(Salvage, CleanRunCopiesRenumbersAndPatches) {
-    Record first = make(0, text("alpha"));
+    Record first = make_record(0, text("alpha"));
     first.byte1 = 5;
     first.word4 = 7;
     first.ordinal = 99;
-    Record last = make(0, text("omega!"));
+    Record last = make_record(0, text("omega!"));
     last.ordinal = 345;
     const Bytes old = DatFile(0, 0, 2, 700)
                           .add(first)
-                          .add(make(1, text("DEL")))
-                          .add(make(2, text("over")))
+                          .add(make_record(1, text("DEL")))
+                          .add(make_record(2, text("over")))
                           .add(last)
                           .finish();
     write_file(old_dat, old);
@@ -70,15 +63,15 @@ TEST_F(Salvage, CleanRunCopiesRenumbersAndPatches) {
               "\n"
               "*** You MUST create a new '.key' file that matches your new '.dat' file!\n");
     DatFile expected(0, 0, 2, 0);
-    Record a = make(0, text("alpha"));
-    Record b = make(0, text("omega!"));
+    Record a = make_record(0, text("alpha"));
+    Record b = make_record(0, text("omega!"));
     b.ordinal = 1;
     EXPECT_EQ(read_file(new_dat), expected.add(a).add(b).finish());
     EXPECT_EQ(read_file(del_dat), text("DEL"));
 }
 
 TEST_F(Salvage, TrailerMismatchResynchronisesOnTheNextRecord) {
-    Record torn = make(0, Bytes(10, 'B'));
+    Record torn = make_record(0, Bytes(10, 'B'));
     torn.trailer = 9;
     const Bytes old = DatFile().active(text("12345")).add(torn).active(text("seven!!")).finish();
     const auto r = salvage(old);
@@ -92,7 +85,7 @@ TEST_F(Salvage, TrailerMismatchResynchronisesOnTheNextRecord) {
               "00000000: 00 00 0A 00 00 00 00 00 00 00 00 00 42 42 42 42 |~~~~~~~~~~~~BBBB|\n"
               "00000010: 42 42 42 42 42 42 09 00 00 00 .. .. .. .. .. .. |BBBBBB~~~~~~~~~~|\n" +
                   summary(2, 0, 0, 1, 556, 26, false));
-    Record second = make(0, text("seven!!"));
+    Record second = make_record(0, text("seven!!"));
     second.ordinal = 1;
     EXPECT_EQ(read_file(new_dat), DatFile().active(text("12345")).add(second).finish());
 }
@@ -104,7 +97,7 @@ TEST_F(Salvage, DamageAtTheEndIsDumpedFromTheRecordsStart) {
         std::string message;
     };
     Bytes cut_data, cut_trailer;
-    append_record(cut_data, make(0, text("0123456789")));
+    append_record(cut_data, make_record(0, text("0123456789")));
     cut_trailer = cut_data;
     cut_data.resize(12 + 6);
     cut_trailer.resize(12 + 10 + 2);
@@ -125,7 +118,7 @@ TEST_F(Salvage, DamageAtTheEndIsDumpedFromTheRecordsStart) {
 
 TEST_F(Salvage, EmptyRecordIsDamageAndTheWalkGoesOn) {
     const Bytes old =
-        DatFile().active(text("12345")).add(make(0, {})).active(text("seven!!")).finish();
+        DatFile().active(text("12345")).add(make_record(0, {})).active(text("seven!!")).finish();
     ASSERT_EQ(old.size(), 572u);
     const auto r = salvage(old);
     EXPECT_EQ(r.status, 1);
@@ -143,14 +136,14 @@ TEST_F(Salvage, ZeroedStretchInTheMiddleLosesOnlyItself) {
 }
 
 TEST_F(Salvage, FixedLengthRulesApplyToActiveAndDeletedOnly) {
-    Record wrong_deleted = make(1, text("toolong!!"));
+    Record wrong_deleted = make_record(1, text("toolong!!"));
     const Bytes old = DatFile(1, 4)
-                          .add(make(0, text("abcd")))
-                          .add(make(2, text("overhead of any size")))
-                          .add(make(7, text("type 7")))
+                          .add(make_record(0, text("abcd")))
+                          .add(make_record(2, text("overhead of any size")))
+                          .add(make_record(7, text("type 7")))
                           .add(wrong_deleted)
-                          .add(make(1, text("gone")))
-                          .add(make(0, text("efgh")))
+                          .add(make_record(1, text("gone")))
+                          .add(make_record(0, text("efgh")))
                           .finish();
     write_file(old_dat, old);
     const auto r = run_tool({old_dat, new_dat, del_dat});
@@ -168,7 +161,7 @@ TEST_F(Salvage, FixedLengthRulesApplyToActiveAndDeletedOnly) {
 TEST_F(Salvage, ErrorCountIsUncappedButTheStatusStopsAt255) {
     DatFile f;
     for (int i = 0; i < 300; ++i) {
-        Record torn = make(0, text("xy"));
+        Record torn = make_record(0, text("xy"));
         torn.trailer = 0x09090909;  // no candidate starts inside it
         f.add(torn).active(text("ok"));
     }
@@ -179,7 +172,7 @@ TEST_F(Salvage, ErrorCountIsUncappedButTheStatusStopsAt255) {
 }
 
 TEST_F(Salvage, UnreadableFirstRecordLeavesTheHeaderBlockAlone) {
-    Record huge = make(0, text("short"));
+    Record huge = make_record(0, text("short"));
     huge.length = 60000;
     const Bytes old = DatFile().add(huge).finish();
     const auto r = salvage(old);

@@ -58,7 +58,7 @@ TEST_F(Startup, WrongArgumentCountPrintsHelpAndTouchesNothing) {
     EXPECT_FALSE(exists(del_dat));
 }
 
-TEST_F(Startup, OpenFailuresReportTheFileAndLeaveTheDocumentedFiles) {
+TEST_F(Startup, OpenFailuresNameTheFileAndLeaveOnlyTheFilesOpenedBefore) {
     auto r = run_tool({old_dat, new_dat});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, old_dat + ": No such file or directory\n");

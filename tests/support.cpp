@@ -17,9 +17,10 @@ namespace testkit {
 namespace {
 
 std::string format(const char* fmt, auto... args) {
-    char buf[256];
-    std::snprintf(buf, sizeof buf, fmt, args...);
-    return buf;
+    const int n = std::snprintf(nullptr, 0, fmt, args...);
+    std::string s(static_cast<std::size_t>(n), '\0');
+    std::snprintf(s.data(), s.size() + 1, fmt, args...);
+    return s;
 }
 
 std::string read_text(const std::string& path) {

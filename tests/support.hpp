@@ -12,6 +12,7 @@
 
 namespace testkit {
 
+using namespace datbuild;
 namespace fs = std::filesystem;
 
 struct RunResult {

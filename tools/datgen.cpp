@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <random>
 
-namespace testkit {
+namespace datgen {
+
+using namespace datbuild;
 
 namespace {
 
@@ -29,12 +31,10 @@ std::uint32_t pick(std::mt19937& rng, std::uint32_t lo, std::uint32_t hi) {
     return std::uniform_int_distribution<std::uint32_t>(lo, hi)(rng);
 }
 
-// A record of the given type and length with letters for data.
-Record record_of(std::uint8_t type, std::size_t n) {
-    Record r;
-    r.type = type;
-    r.data = letters(n, type == 1 ? 'a' : 'A');
-    return r;
+// n letters of data for a record of the given type: lower case for a deleted record, so that a
+// dump shows which it was.
+Bytes letters_for(std::uint8_t type, std::size_t n) {
+    return letters(n, type == 1 ? 'a' : 'A');
 }
 
 // One of the kinds of damage a file meets, somewhere after the header block.
@@ -78,14 +78,14 @@ Bytes make_sample() {
     DatFile f(0, 0, 2, 1024);
     f.active(text("Ada Lovelace, 1815")).active(text("Charles Babbage, 1791"));
     f.deleted(text("Old entry, removed"));
-    f.typed(2, Bytes(12, 0));
-    Record torn = record_of(0, 24);
+    f.add(make_record(2, Bytes(12, 0)));
+    Record torn = make_record(0, letters_for(0, 24));
     torn.trailer = 23;  // header and trailer disagree
     f.add(torn);
     f.active(text("Grace Hopper, 1906"));
     f.raw(Bytes(9, 0));  // a zeroed stretch
     f.active(text("Alan Turing, 1912")).active(text("Edsger Dijkstra, 1930"));
-    Record cut = record_of(0, 40);
+    Record cut = make_record(0, letters_for(0, 40));
     f.add(cut);
     Bytes b = f.finish();     // eof_address as it was before the damage
     b.resize(b.size() - 25);  // the last record lost its end
@@ -95,28 +95,35 @@ Bytes make_sample() {
 std::vector<std::pair<std::string, Bytes>> corpus_files() {
     std::vector<std::pair<std::string, Bytes>> files{{"sample.dat", make_sample()}};
 
-    Record first = record_of(0, 5);
+    Record first = make_record(0, letters_for(0, 5));
     first.byte1 = 5;
     first.word4 = 7;
     first.ordinal = 99;
-    Record last = record_of(0, 6);
+    Record last = make_record(0, letters_for(0, 6));
     last.ordinal = 345;
     DatFile clean(0, 0, 2, 700);
-    clean.add(first).deleted(text("DEL")).add(record_of(2, 4)).add(last);
+    clean.add(first).deleted(text("DEL")).add(make_record(2, letters_for(2, 4))).add(last);
     files.emplace_back("clean.dat", clean.finish());
 
-    Record torn = record_of(0, 10);
+    Record torn = make_record(0, letters_for(0, 10));
     torn.trailer = 9;
     DatFile mismatch;
-    mismatch.add(record_of(0, 5)).add(torn).add(record_of(0, 7));
+    mismatch.add(make_record(0, letters_for(0, 5)))
+        .add(torn)
+        .add(make_record(0, letters_for(0, 7)));
     files.emplace_back("trailer-mismatch.dat", mismatch.finish());
 
     DatFile empty;
-    empty.add(record_of(0, 5)).add(record_of(0, 0)).add(record_of(0, 7));
+    empty.add(make_record(0, letters_for(0, 5)))
+        .add(make_record(0, letters_for(0, 0)))
+        .add(make_record(0, letters_for(0, 7)));
     files.emplace_back("empty-record.dat", empty.finish());
 
     DatFile fixed(1, 8);
-    fixed.add(record_of(0, 8)).add(record_of(1, 30)).add(record_of(2, 30)).add(record_of(1, 8));
+    fixed.add(make_record(0, letters_for(0, 8)))
+        .add(make_record(1, letters_for(1, 30)))
+        .add(make_record(2, letters_for(2, 30)))
+        .add(make_record(1, letters_for(1, 8)));
     files.emplace_back("fixed-length.dat", fixed.finish());
 
     for (std::uint32_t seed = 1; seed <= 40; ++seed) {
@@ -138,9 +145,10 @@ Bytes random_damaged(std::uint32_t seed) {
                                                     : roll < 97 ? 2
                                                                 : 7);
         const bool sized = (organization & 1) && type <= 1;
-        Record r = record_of(type, sized                   ? record_length
-                                   : pick(rng, 0, 60) == 0 ? 0
-                                                           : pick(rng, 1, 90));
+        const std::uint32_t length = sized                   ? record_length
+                                     : pick(rng, 0, 60) == 0 ? 0
+                                                             : pick(rng, 1, 90);
+        Record r = make_record(type, letters_for(type, length));
         r.byte1 = static_cast<std::uint8_t>(rng());
         r.word4 = static_cast<std::uint32_t>(rng());
         r.ordinal = static_cast<std::uint32_t>(rng());
@@ -187,9 +195,11 @@ Bytes workload(const std::string& name, std::size_t size) {
         Record r;
         if (fixed) {
             const std::uint32_t roll = pick(rng, 0, 9);
-            r = record_of(roll < 7 ? 0 : roll < 9 ? 1 : 2, roll < 9 ? 64 : pick(rng, 8, 120));
+            const auto type = static_cast<std::uint8_t>(roll < 7 ? 0 : roll < 9 ? 1 : 2);
+            r = make_record(type, letters_for(type, roll < 9 ? 64 : pick(rng, 8, 120)));
         } else {
-            r = record_of(pick(rng, 0, 9) == 0 ? 1 : 0, pick(rng, 20, 180));
+            const auto type = static_cast<std::uint8_t>(pick(rng, 0, 9) == 0 ? 1 : 0);
+            r = make_record(type, letters_for(type, pick(rng, 20, 180)));
         }
         r.ordinal = n++;
         if (name == "W5" && since_damage >= 4096) {
@@ -202,4 +212,4 @@ Bytes workload(const std::string& name, std::size_t size) {
     return f.finish();
 }
 
-}  // namespace testkit
+}  // namespace datgen

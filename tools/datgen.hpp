@@ -1,5 +1,5 @@
 // Generator of data files, intact and damaged, shared by the tests, the shipped sample, the
-// fuzz corpus and the benchmark. It builds bytes with the tests' own builder.
+// fuzz corpus and the benchmark. It builds bytes with the byte-level builder.
 #pragma once
 
 #include <cstdint>
@@ -9,13 +9,16 @@
 
 #include "builder.hpp"
 
-namespace testkit {
+namespace datgen {
+
+using datbuild::Bytes;
 
 // The small damaged file shipped as examples/damaged.dat.
 Bytes make_sample();
 
-// The seed corpus of the fuzz target: the sample, the documented worked examples, and a set
-// of small random files, each with a file name.
+// The seed corpus of the fuzz target, each with a file name: the sample, a clean run with every
+// record type, a trailer mismatch, an empty record, a fixed-length file with records of the
+// wrong length, and a set of small random files.
 std::vector<std::pair<std::string, Bytes>> corpus_files();
 
 // A small file, usually damaged in a few places, the same for the same seed.
@@ -31,4 +34,4 @@ struct Stretch {
 };
 Stretch workload_stretch(const std::string& name, std::size_t size);
 
-}  // namespace testkit
+}  // namespace datgen

@@ -13,7 +13,7 @@
 
 namespace {
 
-int save(const testkit::Bytes& b, const char* path) {
+int save(const datgen::Bytes& b, const char* path) {
     std::FILE* f = std::fopen(path, "wb");
     if (f == nullptr || std::fwrite(b.data(), 1, b.size(), f) != b.size() || std::fclose(f) != 0) {
         std::perror(path);
@@ -27,15 +27,15 @@ int save(const testkit::Bytes& b, const char* path) {
 int main(int argc, char* argv[]) {
     const std::string what = argc > 1 ? argv[1] : "";
     if (what == "sample" && argc == 3) {
-        return save(testkit::make_sample(), argv[2]);
+        return save(datgen::make_sample(), argv[2]);
     }
     if (what == "random" && argc == 4) {
         return save(
-            testkit::random_damaged(static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10))),
+            datgen::random_damaged(static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10))),
             argv[3]);
     }
     if (what == "corpus" && argc == 3) {
-        for (const auto& [name, bytes] : testkit::corpus_files()) {
+        for (const auto& [name, bytes] : datgen::corpus_files()) {
             if (save(bytes, (std::string(argv[2]) + "/" + name).c_str()) != 0) {
                 return 1;
             }
@@ -43,18 +43,18 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     if (what == "workload" && argc == 5) {
-        const testkit::Bytes b = testkit::workload(argv[2], std::strtoull(argv[3], nullptr, 10));
+        const datgen::Bytes b = datgen::workload(argv[2], std::strtoull(argv[3], nullptr, 10));
         if (!b.empty()) {
             return save(b, argv[4]);
         }
     }
     if (what == "stretch" && argc == 5) {
-        const testkit::Bytes b = testkit::workload(argv[2], std::strtoull(argv[3], nullptr, 10));
-        const testkit::Stretch s =
-            testkit::workload_stretch(argv[2], std::strtoull(argv[3], nullptr, 10));
+        const datgen::Bytes b = datgen::workload(argv[2], std::strtoull(argv[3], nullptr, 10));
+        const datgen::Stretch s =
+            datgen::workload_stretch(argv[2], std::strtoull(argv[3], nullptr, 10));
         if (s.last != 0) {
-            const testkit::Bytes part(b.begin() + static_cast<std::ptrdiff_t>(s.first),
-                                      b.begin() + static_cast<std::ptrdiff_t>(s.last + 1));
+            const datgen::Bytes part(b.begin() + static_cast<std::ptrdiff_t>(s.first),
+                                     b.begin() + static_cast<std::ptrdiff_t>(s.last + 1));
             return save(part, argv[4]);
         }
         return 1;

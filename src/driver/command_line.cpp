@@ -8,7 +8,7 @@ namespace {
 // Shown as it has always been shown, trailing blanks included: scripts and users know it.
 constexpr const char* kHelpText[] = {
     "usage: datmend old_file new_file [ del-rec_file ]\n",
-    "Version 2.1\n",
+    "Version " DATMEND_VERSION "\n",
     "\n",
     "This utility will read an VARQ indexed data file (.dat) and copy \n",
     "the good/active records to the output file.  Any corrupt data    \n",

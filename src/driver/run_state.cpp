@@ -1,13 +1,22 @@
-// The one way a file failure is reported: the file's name and the system's words for it.
+// Reporting a file failure: the file's name and the system's words for it, on standard error.
 #include "driver/run_state.hpp"
 
 #include <cstring>
+
+#include "driver/exit_status.hpp"
 
 namespace datmend {
 
 int report_file_error(RunState& state, const std::string& name, int errnum, int status) {
     std::fprintf(state.err, "%s: %s\n", name.c_str(), std::strerror(errnum));
     return status;
+}
+
+int report_write_failure(RunState& state, const WriteFailure& failure) {
+    if (failure.file == WriteFailure::File::deleted_file) {
+        return report_file_error(state, state.deleted_name, failure.errnum, kDeletedFileFailed);
+    }
+    return report_file_error(state, state.new_name, failure.errnum, kOldOrNewFileFailed);
 }
 
 }  // namespace datmend

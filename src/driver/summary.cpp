@@ -3,16 +3,14 @@
 
 #include <algorithm>
 
+#include "driver/exit_status.hpp"
+
 namespace datmend {
 
-namespace {
-
-constexpr std::uint32_t kHighestStatus = 255;
-
-}  // namespace
-
-int print_summary(const RunState& state, const CopyCounts& counts, std::uint32_t new_eof) {
-    std::FILE* out = state.out;
+int print_summary(const RunState& state) {
+    const SalvageState& s = state.salvage;
+    const CopyCounts& counts = state.counts;
+    std::FILE* out = s.out;
     std::fputs("\nDatmend Completion Information:\n", out);
     std::fprintf(out, "      Active Records Copied  = %d\n", static_cast<int>(counts.active));
     std::fprintf(out,
@@ -20,12 +18,13 @@ int print_summary(const RunState& state, const CopyCounts& counts, std::uint32_t
                                         : "     Deleted Records Removed = %d\n",
                  static_cast<int>(counts.deleted));
     std::fprintf(out, "    Overhead Records Removed = %d\n", static_cast<int>(counts.overhead));
-    std::fprintf(out, "           File Errors Found = %d\n", static_cast<int>(state.error_count));
-    std::fprintf(out, "       New Eof Seek Location = %d\n", static_cast<int>(new_eof));
+    std::fprintf(out, "           File Errors Found = %d\n", static_cast<int>(s.error_count));
+    std::fprintf(out, "       New Eof Seek Location = %d\n", static_cast<int>(state.new_eof));
     std::fprintf(out, "  Space Allocation Reduction = %d bytes\n",
-                 static_cast<int>(static_cast<std::int32_t>(state.physical_eof - new_eof)));
+                 static_cast<int>(static_cast<std::int32_t>(s.physical_eof - state.new_eof)));
     std::fputs("\n*** You MUST create a new '.key' file that matches your new '.dat' file!\n", out);
-    return static_cast<int>(std::min(state.error_count, kHighestStatus));
+    return static_cast<int>(
+        std::min(s.error_count, static_cast<std::uint32_t>(kHighestErrorStatus)));
 }
 
 }  // namespace datmend

@@ -1,14 +1,12 @@
 // The completion summary, and the exit status it stands for.
 #pragma once
 
-#include <cstdint>
-
 #include "driver/run_state.hpp"
 
 namespace datmend {
 
-// Prints the completion information and returns error_count capped at 255, so that a script
-// can tell a clean run (0) from one that discarded data.
-int print_summary(const RunState& state, const CopyCounts& counts, std::uint32_t new_eof);
+// Prints the completion information from the run's results and returns error_count capped at
+// 255, so that a script can tell a clean run (0) from one that discarded data.
+int print_summary(const RunState& state);
 
 }  // namespace datmend

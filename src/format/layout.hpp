@@ -15,7 +15,6 @@ constexpr std::uint32_t kRecordHeaderSize = 12;
 constexpr std::uint32_t kTrailerSize = 4;
 // Header and trailer around the data: a record occupies rec_length + kFramingSize bytes.
 constexpr std::uint32_t kFramingSize = kRecordHeaderSize + kTrailerSize;
-constexpr std::uint32_t kMaxRecordLength = 65535;
 
 constexpr std::uint8_t kActiveRecord = 0;
 constexpr std::uint8_t kDeletedRecord = 1;

@@ -1,18 +1,13 @@
 // Windowed reads of the damaged file. The stream is unbuffered: the window is the buffer.
 #include "salvage/damaged_file.hpp"
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 namespace datmend {
 
 namespace {
 
-// Offsets are signed 32-bit in the format's header, so a file must stay below 2 GiB.
-constexpr std::uint64_t kSizeLimit = std::uint64_t{1} << 31;
 // After a failed seek or read the stream's position is not known; the next refill seeks.
 constexpr std::uint64_t kUnknownPosition = ~std::uint64_t{0};
 
@@ -32,31 +27,16 @@ bool DamagedFile::open(const char* name) {
     return true;
 }
 
-bool DamagedFile::measure(std::uint32_t& size) {
-    struct stat st;
-    if (fstat(fileno(stream_), &st) != 0) {
-        return false;
-    }
-    if (S_ISDIR(st.st_mode)) {
-        errno = EISDIR;
-        return false;
-    }
+bool DamagedFile::measure(std::uint64_t& size) {
     if (fseeko(stream_, 0, SEEK_END) != 0) {
         return false;
     }
     const off_t end = ftello(stream_);
-    if (end < 0) {
-        return false;
-    }
-    if (static_cast<std::uint64_t>(end) >= kSizeLimit) {
-        errno = EOVERFLOW;
-        return false;
-    }
-    if (fseeko(stream_, 0, SEEK_SET) != 0) {
+    if (end < 0 || fseeko(stream_, 0, SEEK_SET) != 0) {
         return false;
     }
     stream_pos_ = 0;
-    size = static_cast<std::uint32_t>(end);
+    size = static_cast<std::uint64_t>(end);
     return true;
 }
 

@@ -24,9 +24,9 @@ class DamagedFile {
 
     // Opens name for binary reading; false with errno set when it cannot be opened.
     bool open(const char* name);
-    // Takes the size of the file and rewinds. Refuses, false with errno set, a directory, a
-    // file that cannot seek, and a file of 2 GiB or more, whose offsets the format cannot hold.
-    bool measure(std::uint32_t& size);
+    // Takes the size of the file, by seeking to its end, and rewinds; false with errno set when
+    // the file cannot seek.
+    bool measure(std::uint64_t& size);
     void close();
 
     std::uint32_t tell() const { return pos_; }

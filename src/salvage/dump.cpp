@@ -53,7 +53,7 @@ char* format_row(char* p, std::uint32_t index, const std::uint8_t* bytes, std::u
 
 }  // namespace
 
-void dump_discarded(RunState& state, std::uint32_t first, std::uint32_t last) {
+void dump_discarded(SalvageState& state, std::uint32_t first, std::uint32_t last) {
     ++state.error_count;
     const std::uint32_t count = last - first + 1;
     state.dumped_bytes += count;

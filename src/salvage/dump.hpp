@@ -3,12 +3,12 @@
 
 #include <cstdint>
 
-#include "driver/run_state.hpp"
+#include "salvage/salvage_state.hpp"
 
 namespace datmend {
 
 // Prints the bytes at offsets first to last inclusive as rows of 16 and counts one file error.
 // The damaged file's position is left where it was; bytes it cannot deliver show as 00.
-void dump_discarded(RunState& state, std::uint32_t first, std::uint32_t last);
+void dump_discarded(SalvageState& state, std::uint32_t first, std::uint32_t last);
 
 }  // namespace datmend

@@ -2,13 +2,13 @@
 // its framing, and diagnoses, dumps and resynchronises where the framing is broken.
 #pragma once
 
-#include "driver/run_state.hpp"
+#include "salvage/salvage_state.hpp"
 
 namespace datmend {
 
 // Reads the record at the damaged file's position. Returns true with the record's header,
-// trailer and data in the run state and the position past its trailer; false when the walk
+// trailer and data in the salvage state and the position past its trailer; false when the walk
 // must end, after the diagnosis and, but for an unreadable header, a dump to the end.
-bool read_next_record(RunState& state);
+bool read_next_record(SalvageState& state);
 
 }  // namespace datmend

@@ -10,7 +10,7 @@ namespace {
 
 // A candidate whose header and trailer lie inside the file is plausible when its type is
 // known, it is not empty, its length suits a fixed-length file, and its trailer matches.
-bool is_plausible(RunState& state, std::uint32_t c) {
+bool is_plausible(SalvageState& state, std::uint32_t c) {
     const auto head = state.damaged.view(c, kRecordHeaderSize);
     if (head.size() < kRecordHeaderSize) {
         return false;
@@ -36,32 +36,21 @@ bool is_plausible(RunState& state, std::uint32_t c) {
 
 }  // namespace
 
-std::uint32_t find_next_record(RunState& state, std::uint32_t start) {
+std::uint32_t find_next_record(SalvageState& state, std::uint32_t start) {
     const std::uint32_t eof = state.physical_eof;
-    std::uint32_t c = start;
-    bool found = false;
     // Every candidate has at least 16 bytes after it; the last one read is eof - 16.
-    while (eof - c > kFramingSize) {
+    for (std::uint32_t c = start; eof - c > kFramingSize;) {
         ++c;
         if (is_plausible(state, c)) {
-            found = true;
-            break;
+            state.record = decode_record_header(state.damaged.view(c, kRecordHeaderSize).data());
+            state.trailer = state.record.rec_length;
+            dump_discarded(state, start, c - 1);
+            state.damaged.seek(c + kRecordHeaderSize);
+            return c;
         }
     }
-    if (c != start) {
-        const auto head = state.damaged.view(c, kRecordHeaderSize);
-        if (head.size() == kRecordHeaderSize) {
-            state.record = decode_record_header(head.data());
-        }
-    }
-    if (!found) {
-        dump_discarded(state, start, eof - 1);
-        return 0;
-    }
-    state.trailer = state.record.rec_length;
-    dump_discarded(state, start, c - 1);
-    state.damaged.seek(c + kRecordHeaderSize);
-    return c;
+    dump_discarded(state, start, eof - 1);
+    return 0;
 }
 
 }  // namespace datmend

@@ -1,8 +1,6 @@
-// Copy loop and final header patch. Every write is checked: the first failure is reported with
-// the file's name and ends the run with status 2 (new file) or 3 (deleted-records file).
+// Copy loop and final header patch. Every write is checked, and the first failure stops the
+// work and is handed back to the caller, which alone reports it.
 #include "writer/copy.hpp"
-
-#include <cerrno>
 
 #include "salvage/reader.hpp"
 
@@ -10,10 +8,11 @@ namespace datmend {
 
 namespace {
 
-constexpr int kNewFileFailed = 2;
-constexpr int kDeletedFileFailed = 3;
+WriteFailure failed(WriteFailure::File file, int errnum) {
+    return {file, errnum};
+}
 
-bool write_active(RunState& state, std::uint32_t ordinal) {
+bool write_active(SalvageState& state, OutputFile& out, std::uint32_t ordinal) {
     RecordHeader& r = state.record;
     r.rec_type = kActiveRecord;
     r.rec_byte1 = 0;
@@ -23,48 +22,14 @@ bool write_active(RunState& state, std::uint32_t ordinal) {
     std::uint8_t tail[kTrailerSize];
     encode_record_header(r, head);
     encode_trailer(state.trailer, tail);
-    OutputFile& out = state.new_file;
     return out.write(head, sizeof head) && out.write(state.record_buffer.get(), r.rec_length) &&
            out.write(tail, sizeof tail);
 }
 
-int report_io_error(RunState& state, const std::string& name, int status) {
-    return report_file_error(state, name, errno != 0 ? errno : EIO, status);
-}
-
-// Writes the 16-byte file header at the front of the new file, with eof_address its size.
-int patch_header(RunState& state, std::uint32_t& new_eof) {
-    std::FILE* f = std::fopen(state.new_name.c_str(), "rb+");
-    if (f == nullptr) {
-        return report_io_error(state, state.new_name, kNewFileFailed);
-    }
-    errno = 0;
-    off_t end = -1;
-    if (fseeko(f, 0, SEEK_END) == 0) {
-        end = ftello(f);
-    }
-    std::uint8_t bytes[kFileHeaderSize];
-    bool ok = end >= 0 && fseeko(f, 0, SEEK_SET) == 0;
-    if (ok) {
-        new_eof = static_cast<std::uint32_t>(end);
-        state.file_header.eof_address = static_cast<std::int32_t>(new_eof);
-        encode_file_header(state.file_header, bytes);
-        ok = std::fwrite(bytes, sizeof bytes, 1, f) == 1;
-    }
-    if (!ok) {
-        const int errnum = errno != 0 ? errno : EIO;
-        std::fclose(f);
-        return report_file_error(state, state.new_name, errnum, kNewFileFailed);
-    }
-    if (std::fclose(f) != 0) {
-        return report_io_error(state, state.new_name, kNewFileFailed);
-    }
-    return 0;
-}
-
 }  // namespace
 
-int copy_records(RunState& state, CopyCounts& counts) {
+WriteFailure copy_records(SalvageState& state, OutputFile& new_file, OutputFile* deleted_file,
+                          CopyCounts& counts) {
     while (state.damaged.tell() < state.physical_eof) {
         if (!read_next_record(state)) {
             break;
@@ -73,18 +38,16 @@ int copy_records(RunState& state, CopyCounts& counts) {
         const std::uint64_t framed = std::uint64_t{length} + kFramingSize;
         switch (state.record.rec_type) {
             case kActiveRecord:
-                if (!write_active(state, counts.active)) {
-                    return report_file_error(state, state.new_name, state.new_file.error(),
-                                             kNewFileFailed);
+                if (!write_active(state, new_file, counts.active)) {
+                    return failed(WriteFailure::File::new_file, new_file.error());
                 }
                 ++counts.active;
                 counts.active_bytes += framed;
                 break;
             case kDeletedRecord:
-                if (state.has_deleted_file &&
-                    !state.deleted_file.write(state.record_buffer.get(), length)) {
-                    return report_file_error(state, state.deleted_name, state.deleted_file.error(),
-                                             kDeletedFileFailed);
+                if (deleted_file != nullptr &&
+                    !deleted_file->write(state.record_buffer.get(), length)) {
+                    return failed(WriteFailure::File::deleted_file, deleted_file->error());
                 }
                 ++counts.deleted;
                 counts.deleted_bytes += framed;
@@ -95,21 +58,44 @@ int copy_records(RunState& state, CopyCounts& counts) {
                 break;
         }
     }
-    return 0;
+    return {};
 }
 
-int finish_new_file(RunState& state, std::uint32_t& new_eof) {
-    state.record_buffer.reset();
-    state.record_capacity = 0;
-    state.damaged.close();
-    if (!state.new_file.close()) {
-        return report_file_error(state, state.new_name, state.new_file.error(), kNewFileFailed);
+WriteFailure close_outputs(OutputFile& new_file, OutputFile* deleted_file) {
+    if (!new_file.close()) {
+        return failed(WriteFailure::File::new_file, new_file.error());
     }
-    if (state.has_deleted_file && !state.deleted_file.close()) {
-        return report_file_error(state, state.deleted_name, state.deleted_file.error(),
-                                 kDeletedFileFailed);
+    if (deleted_file != nullptr && !deleted_file->close()) {
+        return failed(WriteFailure::File::deleted_file, deleted_file->error());
     }
-    return patch_header(state, new_eof);
+    return {};
+}
+
+WriteFailure patch_new_header(const std::string& new_name, FileHeader& header,
+                              std::uint32_t& new_eof) {
+    std::FILE* f = std::fopen(new_name.c_str(), "rb+");
+    if (f == nullptr) {
+        return failed(WriteFailure::File::new_file, errno_or_eio());
+    }
+    errno = 0;
+    off_t end = -1;
+    if (fseeko(f, 0, SEEK_END) == 0) {
+        end = ftello(f);
+    }
+    bool ok = end >= 0 && fseeko(f, 0, SEEK_SET) == 0;
+    if (ok) {
+        new_eof = static_cast<std::uint32_t>(end);
+        header.eof_address = static_cast<std::int32_t>(new_eof);
+        std::uint8_t bytes[kFileHeaderSize];
+        encode_file_header(header, bytes);
+        ok = std::fwrite(bytes, sizeof bytes, 1, f) == 1;
+    }
+    const int errnum = ok ? 0 : errno_or_eio();
+    errno = 0;
+    if (std::fclose(f) != 0 && ok) {
+        return failed(WriteFailure::File::new_file, errno_or_eio());
+    }
+    return ok ? WriteFailure{} : failed(WriteFailure::File::new_file, errnum);
 }
 
 }  // namespace datmend

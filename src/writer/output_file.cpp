@@ -2,8 +2,6 @@
 // a failure is seen by the call that hands the bytes to the system.
 #include "writer/output_file.hpp"
 
-#include <cerrno>
-
 namespace datmend {
 
 OutputFile::~OutputFile() {
@@ -31,7 +29,7 @@ bool OutputFile::put(const void* data, std::size_t n) {
     }
     errno = 0;
     if (n > 0 && std::fwrite(data, 1, n, stream_) != n) {
-        error_ = errno != 0 ? errno : EIO;
+        error_ = errno_or_eio();
         return false;
     }
     return true;
@@ -62,7 +60,7 @@ bool OutputFile::close() {
     bool ok = flush();
     errno = 0;
     if (std::fclose(stream_) != 0 && ok) {
-        error_ = errno != 0 ? errno : EIO;
+        error_ = errno_or_eio();
         ok = false;
     }
     stream_ = nullptr;

@@ -3,6 +3,7 @@
 // then holds the failure's errno, for the caller to report.
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -10,6 +11,12 @@
 #include <memory>
 
 namespace datmend {
+
+// The error number of the call that just failed; EIO when the call failed without setting errno
+// (a short fwrite may), so that a failure is never reported as success.
+inline int errno_or_eio() {
+    return errno != 0 ? errno : EIO;
+}
 
 class OutputFile {
   public:
@@ -22,7 +29,6 @@ class OutputFile {
 
     // Opens name for binary writing, created or truncated; false with errno set on failure.
     bool open(const char* name);
-    bool is_open() const { return stream_ != nullptr; }
 
     bool write(const void* data, std::size_t n) {
         if (n <= kBufferSize - used_) {

@@ -1,5 +1,6 @@
-// Byte-level builder of data files for the tests, with the file helpers they share, written apart
-// from the tool's own encoder so that a wrong field offset in the tool shows up as a failed test.
+// Byte-level builder of data files, with the file helpers the tests and the generator share.
+// It is written apart from the tool's own encoder, so that a wrong field offset in the tool
+// shows up as a failed test rather than being repeated by the fixture.
 #pragma once
 
 #include <cstdint>
@@ -8,9 +9,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
-namespace testkit {
+namespace datbuild {
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -57,6 +59,14 @@ struct Record {
     std::uint32_t ordinal = 0;
 };
 
+// The one record factory: a record of the given type holding data, its framing intact.
+inline Record make_record(std::uint8_t type, Bytes data) {
+    Record r;
+    r.type = type;
+    r.data = std::move(data);
+    return r;
+}
+
 inline void append_record(Bytes& b, const Record& r) {
     const auto n = static_cast<std::uint32_t>(r.data.size());
     b.push_back(r.type);
@@ -87,14 +97,8 @@ class DatFile {
         append_record(bytes_, r);
         return *this;
     }
-    DatFile& typed(std::uint8_t type, const Bytes& data) {
-        Record r;
-        r.type = type;
-        r.data = data;
-        return add(r);
-    }
-    DatFile& active(const Bytes& data) { return typed(0, data); }
-    DatFile& deleted(const Bytes& data) { return typed(1, data); }
+    DatFile& active(const Bytes& data) { return add(make_record(0, data)); }
+    DatFile& deleted(const Bytes& data) { return add(make_record(1, data)); }
     DatFile& raw(const Bytes& data) {
         bytes_.insert(bytes_.end(), data.begin(), data.end());
         return *this;
@@ -115,4 +119,4 @@ class DatFile {
     Bytes bytes_;
 };
 
-}  // namespace testkit
+}  // namespace datbuild

@@ -1,0 +1,14 @@
+// Every exit status the tool can end with. Only the driver picks one.
+#pragma once
+
+namespace datmend {
+
+constexpr int kBadCommandLine = 1;      // not two or three file names; the help text was printed
+constexpr int kOldOrNewFileFailed = 2;  // old_file or new_file refused, unopenable, unwritable
+constexpr int kDeletedFileFailed = 3;   // the same for del-rec_file
+constexpr int kBadFileHeader = 4;       // no whole file header
+constexpr int kRefusedHeader = 9;       // unknown organization or file manager version
+// Otherwise the number of discarded stretches, 0 for a clean run, capped here.
+constexpr int kHighestErrorStatus = 255;
+
+}  // namespace datmend
