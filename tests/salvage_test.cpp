@@ -116,6 +116,105 @@ TEST_F(Salvage, DamageAtTheEndIsDumpedFromTheRecordsStart) {
     }
 }
 
+// The new file holding these records, renumbered from 0, as a clean salvage writes it.
+Bytes renumbered(const std::vector<Record>& records) {
+    DatFile f;
+    std::uint32_t ordinal = 0;
+    for (Record r : records) {
+        r.ordinal = ordinal++;
+        f.add(r);
+    }
+    return f.finish();
+}
+
+TEST_F(Salvage, DamagedLengthNearTheEndCostsOnlyItsRecord) {
+    std::vector<Record> records;
+    for (int i = 0; i < 20; ++i) {
+        records.push_back(make_record(0, text("record number " + std::to_string(i))));
+    }
+    DatFile f;
+    for (int i = 0; i < 10; ++i) {
+        f.add(records[i]);
+    }
+    const auto at = static_cast<std::uint32_t>(f.size());
+    DatFile rest;
+    for (int i = 11; i < 20; ++i) {
+        rest.add(records[i]);
+    }
+    const auto rest_size = static_cast<std::uint32_t>(rest.size() - 512);
+    const std::uint32_t framed = 16 + 16;  // "record number 10"
+    const auto eof = at + framed + rest_size;
+    struct Case {
+        std::uint32_t length;
+        std::string message;
+    };
+    for (const Case& c :
+         {Case{60000, "\n*** Incomplete Data Record at end of file! ***"},
+          Case{eof - at - 14, "\n*** Incomplete Record Trailer at end of file! ***"}}) {
+        SCOPED_TRACE(c.message);
+        Record damaged = records[10];
+        damaged.length = c.length;
+        DatFile g = f;
+        g.add(damaged);
+        for (int i = 11; i < 20; ++i) {
+            g.add(records[i]);
+        }
+        const Bytes old = g.finish();
+        ASSERT_EQ(old.size(), eof);
+        const auto r = salvage(old);
+        EXPECT_EQ(r.status, 1);
+        std::vector<Record> kept = records;
+        kept.erase(kept.begin() + 10);
+        const Bytes expected = renumbered(kept);
+        EXPECT_EQ(body(r), c.message + dump_text(old, at, at + framed - 1) +
+                               summary(19, 0, 0, 1, static_cast<int>(expected.size()),
+                                       static_cast<int>(framed), false));
+        EXPECT_EQ(read_file(new_dat), expected);
+    }
+}
+
+// A torn record whose data holds a record-shaped phantom: the phantom's "trailer" lies in the
+// header of the next, genuine record, and what would follow the phantom is that record's data.
+TEST_F(Salvage, APhantomThatNothingConfirmsIsPassedOverForTheGenuineRecord) {
+    Bytes phantom_head{0, 0, 36, 0, 0, 0, 0, 0, 0, 0, 0, 0};  // 36 bytes of data: to the next
+    Bytes torn_data = text("xxxx");                           // record's ordinal field
+    torn_data.insert(torn_data.end(), phantom_head.begin(), phantom_head.end());
+    torn_data.resize(40, 'y');
+    Record torn = make_record(0, torn_data);
+    torn.trailer = 0x77777777;
+    Record genuine = make_record(0, text("genuine, right after the torn one"));
+    genuine.ordinal = 36;
+    const Record last = make_record(0, text("the last record"));
+
+    // The genuine record is confirmed by the record after it, or by ending the file.
+    for (bool ends_the_file : {false, true}) {
+        SCOPED_TRACE(ends_the_file);
+        DatFile f;
+        f.active(text("first"));
+        const auto at = static_cast<std::uint32_t>(f.size());
+        f.add(torn).add(genuine);
+        if (!ends_the_file) {
+            f.add(last);
+        }
+        const Bytes old = f.finish();
+        const auto r = salvage(old);
+        EXPECT_EQ(r.status, 1);
+        std::vector<Record> kept{make_record(0, text("first")), genuine};
+        if (!ends_the_file) {
+            kept.push_back(last);
+        }
+        const Bytes expected = renumbered(kept);
+        EXPECT_EQ(body(r),
+                  "\n*** Currupt Data, Header does not match Trailer! ***\n"
+                  "    Offset = " +
+                      std::to_string(at) + ", Header Len = 40, Trailer Len = 2004318071\n" +
+                      dump_text(old, at, at + 55) +
+                      summary(static_cast<int>(kept.size()), 0, 0, 1,
+                              static_cast<int>(expected.size()), 56, false));
+        EXPECT_EQ(read_file(new_dat), expected);
+    }
+}
+
 TEST_F(Salvage, EmptyRecordIsDamageAndTheWalkGoesOn) {
     const Bytes old =
         DatFile().active(text("12345")).add(make_record(0, {})).active(text("seven!!")).finish();

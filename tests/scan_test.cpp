@@ -62,7 +62,7 @@ TEST(Scan, SkipsUnknownTypesAndEmptyRecords) {
     EXPECT_EQ(h.output(), dump_text(file, 511, 549));
 }
 
-TEST(Scan, TheFirstPlausibleOffsetWinsEvenInsideARecord) {
+TEST(Scan, AnUnconfirmedCandidateStandsWhenNothingInsideItIsConfirmed) {
     Bytes inner;
     append_record(inner, make_record(0, Bytes(3, 'i')));  // a record-shaped piece of data
     Record outer;

@@ -72,7 +72,89 @@ void damage(std::mt19937& rng, Bytes& b) {
     }
 }
 
+// A row of data as a database holds it, with the row's number in it so that every row differs:
+// fixed-width text, a binary row of small integers and zeros like a dumped C struct (where
+// record-shaped bytes abound), or random bytes.
+Bytes row(std::mt19937& rng, std::uint32_t style, std::uint32_t number, std::size_t n) {
+    Bytes b;
+    if (style == 0) {
+        const std::string line = "ROW " + std::to_string(number) + " NAME SMITH CITY LEEDS ";
+        for (std::size_t i = 0; i < n; ++i) {
+            b.push_back(static_cast<std::uint8_t>(line[i % line.size()]));
+        }
+        return b;
+    }
+    if (style == 1) {
+        put32(b, number);
+        while (b.size() < n) {
+            if (pick(rng, 0, 2) == 0) {
+                put32(b, pick(rng, 0, 40));
+            } else {
+                put16(b, pick(rng, 0, 3) == 0 ? pick(rng, 0, 40) : 0);
+            }
+        }
+        b.resize(n);
+        return b;
+    }
+    b = random_bytes(rng, n);
+    for (std::size_t i = 0; i < 4 && i < n; ++i) {
+        b[i] = static_cast<std::uint8_t>(number >> (8 * i));
+    }
+    return b;
+}
+
 }  // namespace
+
+DamageCase one_damage(std::uint32_t seed) {
+    std::mt19937 rng(seed);
+    const bool fixed = pick(rng, 0, 2) == 0;
+    const std::uint32_t record_length = pick(rng, 8, 120);
+    const std::uint32_t style = pick(rng, 0, 2);
+    DatFile f(fixed ? 1 : 0, record_length);
+    struct Placed {
+        std::size_t at;
+        Record record;
+    };
+    std::vector<Placed> placed;
+    const std::uint32_t records = pick(rng, 40, 200);
+    for (std::uint32_t i = 0; i < records; ++i) {
+        const std::uint32_t roll = pick(rng, 0, 19);
+        const auto type = static_cast<std::uint8_t>(roll < 17 ? 0 : roll < 19 ? 1 : 2);
+        const std::size_t n = fixed && type <= 1 ? record_length : pick(rng, 4, 200);
+        placed.push_back({f.size(), make_record(type, row(rng, style, i, n))});
+        f.add(placed.back().record);
+    }
+    DamageCase c{f.finish(), {}};
+
+    // The damage: [first, last) of the file's bytes.
+    std::size_t first = 0;
+    std::size_t last = 0;
+    if (pick(rng, 0, 1) == 0) {
+        const Placed& victim = placed[pick(rng, 0, records - 1)];
+        first = victim.at + 2;
+        last = first + 2;
+        const std::uint32_t length = datbuild::le16_at(c.file, first);
+        const std::uint32_t damaged =
+            pick(rng, 0, 1) == 0 ? length ^ (1u << pick(rng, 0, 15)) : pick(rng, 0, 65535);
+        c.file[first] = static_cast<std::uint8_t>(damaged);
+        c.file[first + 1] = static_cast<std::uint8_t>(damaged >> 8);
+    } else {
+        const auto body = static_cast<std::uint32_t>(c.file.size() - 512);
+        first = 512 + pick(rng, 0, body - 1);
+        last = std::min<std::size_t>(c.file.size(), first + pick(rng, 1, 4096));
+        const bool zeros = pick(rng, 0, 1) == 0;
+        for (std::size_t i = first; i < last; ++i) {
+            c.file[i] = zeros ? 0 : static_cast<std::uint8_t>(rng());
+        }
+    }
+    for (const Placed& p : placed) {
+        const std::size_t end = p.at + p.record.data.size() + 16;
+        if (p.record.type == 0 && (end <= first || p.at >= last)) {
+            c.intact.push_back(p.record.data);
+        }
+    }
+    return c;
+}
 
 Bytes make_sample() {
     DatFile f(0, 0, 2, 1024);

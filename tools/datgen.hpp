@@ -24,6 +24,14 @@ std::vector<std::pair<std::string, Bytes>> corpus_files();
 // A small file, usually damaged in a few places, the same for the same seed.
 Bytes random_damaged(std::uint32_t seed);
 
+// A clean file with one known damage, an overwritten stretch or a damaged length field, and the
+// data of each active record the damage did not touch: a salvage should keep every one of them.
+struct DamageCase {
+    Bytes file;
+    std::vector<Bytes> intact;
+};
+DamageCase one_damage(std::uint32_t seed);
+
 // A benchmark workload of about size bytes: "W1" .. "W5"; empty for an unknown name.
 Bytes workload(const std::string& name, std::size_t size);
 

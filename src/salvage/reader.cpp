@@ -49,11 +49,14 @@ Verdict check_record(SalvageState& state, std::uint32_t p, std::span<const std::
                      static_cast<int>(length));
         return Verdict::resynchronise;
     }
+    // The length is the field most likely to be damaged: records may still follow.
     if (p + kRecordHeaderSize + length > eof) {
-        return give_up(state, "\n*** Incomplete Data Record at end of file! ***", p);
+        std::fputs("\n*** Incomplete Data Record at end of file! ***", state.out);
+        return Verdict::resynchronise;
     }
     if (p + kFramingSize + length > eof) {
-        return give_up(state, "\n*** Incomplete Record Trailer at end of file! ***", p);
+        std::fputs("\n*** Incomplete Record Trailer at end of file! ***", state.out);
+        return Verdict::resynchronise;
     }
     // The whole record at once: the window then refills at most once per record.
     whole = state.damaged.view(p, kFramingSize + length);
