@@ -12,17 +12,8 @@ namespace testkit {
 
 using namespace datbuild;
 
-namespace {
-
-struct Run {
-    int status = 0;
-    std::string report;
-    std::uint64_t accounted = 0;  // bytes of all records met, with framing, plus dumped bytes
-    std::uint32_t errors = 0;
-    std::uint32_t active = 0;
-};
-
-Run salvage(const std::vector<std::string>& names) {
+InProcessRun salvage(const std::vector<std::string>& names,
+                     const datmend::DamagedFile::ReadFunction& read) {
     std::vector<std::string> args{"datmend"};
     args.insert(args.end(), names.begin(), names.end());
     std::vector<char*> argv;
@@ -33,9 +24,12 @@ Run salvage(const std::vector<std::string>& names) {
 
     char* text = nullptr;
     std::size_t length = 0;
-    Run run;
+    InProcessRun run;
     {
         datmend::RunState state;
+        if (read) {
+            state.salvage.damaged.set_read_function(read);
+        }
         state.salvage.out = open_memstream(&text, &length);
         state.err = state.salvage.out;
         run.status = datmend::run_datmend(state, static_cast<int>(args.size()), argv.data());
@@ -50,6 +44,8 @@ Run salvage(const std::vector<std::string>& names) {
     std::free(text);
     return run;
 }
+
+namespace {
 
 // The new file's own framing: header block, then active records numbered from 0, to the end.
 std::string check_new_file(const Bytes& b, std::uint32_t active) {
@@ -86,7 +82,7 @@ std::string check_salvage(const std::uint8_t* data, std::size_t size, const std:
     const Bytes damaged(data, data + size);
     write_file(old_dat, damaged);
 
-    const Run first = salvage({old_dat, new_dat, del_dat});
+    const InProcessRun first = salvage({old_dat, new_dat, del_dat});
     if (read_file(old_dat) != damaged) {
         return "damaged file modified";
     }
@@ -106,13 +102,13 @@ std::string check_salvage(const std::uint8_t* data, std::size_t size, const std:
         return why;
     }
 
-    const Run without = salvage({old_dat, new_dat});
+    const InProcessRun without = salvage({old_dat, new_dat});
     if (without.status != first.status || read_file(new_dat) != fresh) {
         return "salvage without a deleted-records file differs";
     }
 
     const std::string again_dat = dir + "/again.dat";
-    const Run again = salvage({new_dat, again_dat, del_dat});
+    const InProcessRun again = salvage({new_dat, again_dat, del_dat});
     if (again.status != 0 || again.report.find("File Errors Found = 0\n") == std::string::npos ||
         again.report.find("WARNING") != std::string::npos) {
         return "new file is not clean:\n" + again.report;

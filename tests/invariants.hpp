@@ -5,8 +5,25 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "salvage/damaged_file.hpp"
 
 namespace testkit {
+
+// One run of the tool in-process, with what the checker needs of its state.
+struct InProcessRun {
+    int status = 0;
+    std::string report;           // standard output and standard error, as they came
+    std::uint64_t accounted = 0;  // bytes of all records met, with framing, plus dumped bytes
+    std::uint32_t errors = 0;
+    std::uint32_t active = 0;
+};
+
+// Runs the tool on these file names (without the program's name); the damaged file is read
+// through read when it is given, as through a failing disk.
+InProcessRun salvage(const std::vector<std::string>& names,
+                     const datmend::DamagedFile::ReadFunction& read = {});
 
 // Salvages the damaged bytes in-process in the folder dir (with and without a deleted-records
 // file, then salvages the new file again) and returns a description of the first broken

@@ -116,17 +116,6 @@ TEST_F(Salvage, DamageAtTheEndIsDumpedFromTheRecordsStart) {
     }
 }
 
-// The new file holding these records, renumbered from 0, as a clean salvage writes it.
-Bytes renumbered(const std::vector<Record>& records) {
-    DatFile f;
-    std::uint32_t ordinal = 0;
-    for (Record r : records) {
-        r.ordinal = ordinal++;
-        f.add(r);
-    }
-    return f.finish();
-}
-
 TEST_F(Salvage, DamagedLengthNearTheEndCostsOnlyItsRecord) {
     std::vector<Record> records;
     for (int i = 0; i < 20; ++i) {

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
@@ -109,7 +110,8 @@ std::string eof_warning(std::uint32_t physical_eof) {
            format("                  (Physical End of File is at %d)\n", physical_eof);
 }
 
-std::string dump_text(const Bytes& file, std::uint32_t first, std::uint32_t last) {
+std::string dump_text(const Bytes& file, std::uint32_t first, std::uint32_t last,
+                      const std::vector<bool>& unreadable) {
     const std::uint32_t count = last - first + 1;
     std::string s =
         format("\n*** %d Bytes starting at offset %d not written to new file ***\n", count, first);
@@ -117,7 +119,10 @@ std::string dump_text(const Bytes& file, std::uint32_t first, std::uint32_t last
         s += format("%-8.8X: ", i);
         std::string txt;
         for (int col = 0; col < 16; ++col, ++i) {
-            if (i < count) {
+            if (i < count && first + i < unreadable.size() && unreadable[first + i]) {
+                s += "?? ";
+                txt += '~';
+            } else if (i < count) {
                 const std::uint8_t b = first + i < file.size() ? file[first + i] : 0;
                 s += format("%-2.2X ", b);
                 txt += (b >= 0x20 && b <= 0x7E) ? static_cast<char>(b) : '~';
@@ -132,17 +137,90 @@ std::string dump_text(const Bytes& file, std::uint32_t first, std::uint32_t last
 }
 
 std::string summary(int active, int deleted, int overhead, int errors, int new_eof, int reduction,
-                    bool deleted_file) {
+                    bool deleted_file, int unreadable) {
     std::string s = "\nDatmend Completion Information:\n";
     s += format("%28s = %d\n", "Active Records Copied ", active);
     s += format("%28s = %d\n", deleted_file ? "Deleted Records Copied " : "Deleted Records Removed",
                 deleted);
     s += format("%28s = %d\n", "Overhead Records Removed", overhead);
     s += format("%28s = %d\n", "File Errors Found", errors);
+    if (unreadable != 0) {
+        s += format("%28s = %d\n", "Unreadable Bytes Skipped", unreadable);
+    }
     s += format("%28s = %d\n", "New Eof Seek Location", new_eof);
     s += format("%28s = %d bytes\n", "Space Allocation Reduction", reduction);
     s += "\n*** You MUST create a new '.key' file that matches your new '.dat' file!\n";
     return s;
+}
+
+}  // namespace testkit
+
+namespace testkit {
+
+Bytes renumbered(const std::vector<Record>& records) {
+    DatFile f;
+    std::uint32_t ordinal = 0;
+    for (Record r : records) {
+        r.ordinal = ordinal++;
+        f.add(r);
+    }
+    return f.finish();
+}
+
+LaidOut lay_out(const std::vector<Record>& records) {
+    DatFile f;
+    LaidOut laid;
+    for (const Record& r : records) {
+        laid.at.push_back(static_cast<std::uint32_t>(f.size()));
+        f.add(r);
+    }
+    laid.file = f.finish();
+    laid.records = records;
+    return laid;
+}
+
+Expected expect_unreadable(const LaidOut& laid, const std::vector<bool>& unreadable) {
+    const auto eof = static_cast<std::uint32_t>(laid.file.size());
+    auto touched = [&](std::size_t i) {
+        const std::uint32_t end = i + 1 < laid.at.size() ? laid.at[i + 1] : eof;
+        for (std::uint32_t b = laid.at[i]; b < end; ++b) {
+            if (b < unreadable.size() && unreadable[b]) {
+                return true;
+            }
+        }
+        return false;
+    };
+    auto torn = [&](std::size_t i) {
+        const Record& r = laid.records[i];
+        return r.trailer && *r.trailer != r.data.size();
+    };
+    Expected e;
+    std::vector<Record> kept;
+    for (std::size_t i = 0; i < laid.records.size();) {
+        if (!touched(i) && !torn(i)) {
+            kept.push_back(laid.records[i++]);
+            continue;
+        }
+        const std::uint32_t first = laid.at[i];
+        e.body += touched(i) ? "\n*** Unreadable Record, Read Error! ***\n" +
+                                   format("    Offset = %d\n", first)
+                             : "\n*** Currupt Data, Header does not match Trailer! ***\n" +
+                                   format("    Offset = %d, Header Len = %d, Trailer Len = %d\n",
+                                          first, static_cast<int>(laid.records[i].data.size()),
+                                          static_cast<int>(*laid.records[i].trailer));
+        while (i < laid.records.size() && (touched(i) || torn(i))) {
+            ++i;
+        }
+        const std::uint32_t next = i < laid.at.size() ? laid.at[i] : eof;
+        e.body += dump_text(laid.file, first, next - 1, unreadable);
+        ++e.errors;
+    }
+    e.new_file = renumbered(kept);
+    const auto new_eof = static_cast<int>(e.new_file.size());
+    const auto lost = static_cast<int>(std::count(unreadable.begin(), unreadable.end(), true));
+    e.body += summary(static_cast<int>(kept.size()), 0, 0, e.errors, new_eof,
+                      static_cast<int>(eof) - new_eof, false, lost);
+    return e;
 }
 
 }  // namespace testkit

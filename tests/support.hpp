@@ -55,8 +55,32 @@ std::string banner(const std::string& old_name, const std::string& new_name,
 std::string header_report(std::uint16_t organization, std::int32_t record_length,
                           std::int16_t version, std::int32_t freelist, std::int32_t eof);
 std::string eof_warning(std::uint32_t physical_eof);
-std::string dump_text(const Bytes& file, std::uint32_t first, std::uint32_t last);
+// unreadable flags the file's bytes that a failing disk cannot deliver; empty when none.
+std::string dump_text(const Bytes& file, std::uint32_t first, std::uint32_t last,
+                      const std::vector<bool>& unreadable = {});
 std::string summary(int active, int deleted, int overhead, int errors, int new_eof, int reduction,
-                    bool deleted_file);
+                    bool deleted_file, int unreadable = 0);
+
+// The new file holding these records, renumbered from 0, as a clean salvage writes it.
+Bytes renumbered(const std::vector<Record>& records);
+
+// A file of active records laid end to end after the header block, with where each one starts.
+struct LaidOut {
+    Bytes file;
+    std::vector<std::uint32_t> at;
+    std::vector<Record> records;
+};
+LaidOut lay_out(const std::vector<Record>& records);
+
+// What a salvage of laid must print after the header report, and the new file it must write,
+// when the bytes flagged in unreadable cannot be read and the records hold nothing
+// record-shaped: each run of records that an unreadable byte touches or whose trailer is wrong
+// is one diagnosis, of the first of them, and one dump up to the next sound record.
+struct Expected {
+    std::string body;
+    Bytes new_file;
+    int errors = 0;  // the dumps, and so the exit status
+};
+Expected expect_unreadable(const LaidOut& laid, const std::vector<bool>& unreadable);
 
 }  // namespace testkit

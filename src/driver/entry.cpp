@@ -65,10 +65,12 @@ int refuse_same_file(RunState& state, const std::string& name,
     return 0;
 }
 
+// False when the file is too short for a file header or a byte of it cannot be read.
 bool read_file_header(SalvageState& s) {
     std::uint8_t bytes[kFileHeaderSize];
     s.damaged.seek(0);
-    if (s.damaged.read(bytes, sizeof bytes) != sizeof bytes) {
+    if (s.damaged.read(bytes, sizeof bytes) != sizeof bytes ||
+        !s.damaged.readable(0, sizeof bytes)) {
         return false;
     }
     s.file_header = decode_file_header(bytes);
@@ -85,7 +87,7 @@ void print_banner(const RunState& state) {
     }
 }
 
-// The 496 bytes after the file header; those a short file cannot supply stay zero.
+// The 496 bytes after the file header; those a short file or the disk cannot supply are zero.
 void read_header_tail(SalvageState& s, std::uint8_t* tail) {
     s.damaged.seek(kFileHeaderSize);
     s.damaged.read(tail, kHeaderTailSize);

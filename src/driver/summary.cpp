@@ -19,6 +19,10 @@ int print_summary(const RunState& state) {
                  static_cast<int>(counts.deleted));
     std::fprintf(out, "    Overhead Records Removed = %d\n", static_cast<int>(counts.overhead));
     std::fprintf(out, "           File Errors Found = %d\n", static_cast<int>(s.error_count));
+    // Only a failing disk adds this line; every unreadable byte is also inside a dump.
+    if (const std::uint64_t unreadable = s.damaged.unreadable_bytes(); unreadable != 0) {
+        std::fprintf(out, "    Unreadable Bytes Skipped = %d\n", static_cast<int>(unreadable));
+    }
     std::fprintf(out, "       New Eof Seek Location = %d\n", static_cast<int>(state.new_eof));
     std::fprintf(out, "  Space Allocation Reduction = %d bytes\n",
                  static_cast<int>(static_cast<std::int32_t>(s.physical_eof - state.new_eof)));

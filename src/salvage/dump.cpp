@@ -23,7 +23,9 @@ char text_char(std::uint8_t b) {
 }
 
 // Formats one row of up to 16 bytes labelled with index; returns the end of what it wrote.
-char* format_row(char* p, std::uint32_t index, const std::uint8_t* bytes, std::uint32_t n) {
+// Where unreadable is given, a byte it marks shows as "??" and "~".
+char* format_row(char* p, std::uint32_t index, const std::uint8_t* bytes,
+                 const std::uint8_t* unreadable, std::uint32_t n) {
     for (int shift = 28; shift >= 0; shift -= 4) {
         *p++ = kHexDigits[(index >> shift) & 0xF];
     }
@@ -31,7 +33,11 @@ char* format_row(char* p, std::uint32_t index, const std::uint8_t* bytes, std::u
     *p++ = ' ';
     char text[kRowBytes];
     for (std::uint32_t col = 0; col < kRowBytes; ++col) {
-        if (col < n) {
+        if (col < n && unreadable != nullptr && unreadable[col] != 0) {
+            *p++ = '?';
+            *p++ = '?';
+            text[col] = '~';
+        } else if (col < n) {
             const std::uint8_t b = bytes[col];
             *p++ = kHexDigits[b >> 4];
             *p++ = kHexDigits[b & 0xF];
@@ -51,6 +57,19 @@ char* format_row(char* p, std::uint32_t index, const std::uint8_t* bytes, std::u
     return p;
 }
 
+// Marks in flags the bytes of the n at offset that the damaged file could not read.
+void mark_unreadable(const DamagedFile& file, std::uint32_t offset, std::uint32_t n,
+                     std::vector<std::uint8_t>& flags) {
+    std::fill(flags.begin(), flags.end(), 0);
+    const std::uint64_t end = std::uint64_t{offset} + n;
+    for (auto bad = file.next_unreadable(offset); bad.first < end && bad.first < bad.end;
+         bad = file.next_unreadable(bad.end)) {
+        const std::uint32_t from = std::max(bad.first, offset) - offset;
+        const auto to = static_cast<std::uint32_t>(std::min<std::uint64_t>(bad.end, end) - offset);
+        std::fill(flags.begin() + from, flags.begin() + to, 1);
+    }
+}
+
 }  // namespace
 
 void dump_discarded(SalvageState& state, std::uint32_t first, std::uint32_t last) {
@@ -61,6 +80,7 @@ void dump_discarded(SalvageState& state, std::uint32_t first, std::uint32_t last
                  static_cast<int>(count), static_cast<int>(first));
 
     std::vector<std::uint8_t> piece(std::min(count, kPieceBytes));
+    std::vector<std::uint8_t> unreadable(piece.size());
     std::vector<char> rows((piece.size() + kRowBytes - 1) / kRowBytes * kRowWidth);
     for (std::uint32_t done = 0; done < count;) {
         const std::uint32_t n = std::min(count - done, kPieceBytes);
@@ -69,10 +89,15 @@ void dump_discarded(SalvageState& state, std::uint32_t first, std::uint32_t last
             std::memcpy(piece.data(), got.data(), got.size());
         }
         std::fill(piece.begin() + static_cast<std::ptrdiff_t>(got.size()), piece.end(), 0);
+        const bool readable = state.damaged.readable(first + done, n);
+        if (!readable) {
+            mark_unreadable(state.damaged, first + done, n, unreadable);
+        }
 
         char* p = rows.data();
         for (std::uint32_t i = 0; i < n; i += kRowBytes) {
-            p = format_row(p, done + i, piece.data() + i, std::min(kRowBytes, n - i));
+            p = format_row(p, done + i, piece.data() + i, readable ? nullptr : &unreadable[i],
+                           std::min(kRowBytes, n - i));
         }
         std::fwrite(rows.data(), 1, static_cast<std::size_t>(p - rows.data()), state.out);
         done += n;

@@ -8,7 +8,8 @@
 namespace datmend {
 
 // Prints the bytes at offsets first to last inclusive as rows of 16 and counts one file error.
-// The damaged file's position is left where it was; bytes it cannot deliver show as 00.
+// The damaged file's position is left where it was. A byte the disk could not deliver shows as
+// "??" and "~"; the dump never runs past the measured end of the file.
 void dump_discarded(SalvageState& state, std::uint32_t first, std::uint32_t last);
 
 }  // namespace datmend

@@ -12,15 +12,6 @@ namespace datmend {
 
 namespace {
 
-enum class Verdict { intact, resynchronise, end_walk };
-
-// Ends the walk with everything from p to the end of the file dumped.
-Verdict give_up(SalvageState& state, const char* message, std::uint32_t p) {
-    std::fputs(message, state.out);
-    dump_discarded(state, p, state.physical_eof - 1);
-    return Verdict::end_walk;
-}
-
 // An empty record is damage like any other (a zeroed stretch reads as a chain of them). Its
 // message is the data-read failure's, with the offset of the empty data and the bytes left.
 void print_empty_record(SalvageState& state, std::uint32_t p) {
@@ -29,16 +20,21 @@ void print_empty_record(SalvageState& state, std::uint32_t p) {
                  static_cast<int>(state.physical_eof - (p + kRecordHeaderSize)));
 }
 
-// Runs the checks on the record at p in their order; the first that fails prints its diagnosis
-// and says whether the walk resynchronises or ends. On intact, the record's header and trailer
-// are in the state and whole holds the record with its framing.
-Verdict check_record(SalvageState& state, std::uint32_t p, std::span<const std::uint8_t>& whole) {
+// A byte of the record could not be read from the disk: the record cannot be trusted.
+bool unreadable(SalvageState& state, std::uint32_t p) {
+    std::fputs("\n*** Unreadable Record, Read Error! ***\n", state.out);
+    std::fprintf(state.out, "    Offset = %d\n", static_cast<int>(p));
+    return false;
+}
+
+// Runs the checks on the record at p in their order. True when it is intact, with its header
+// and trailer in the state and whole holding the record with its framing; false after the first
+// failed check has printed its diagnosis, and the walk must resynchronise.
+bool check_record(SalvageState& state, std::uint32_t p, std::span<const std::uint8_t>& whole) {
     const std::uint32_t eof = state.physical_eof;
     const auto head = state.damaged.view(p, kRecordHeaderSize);
-    if (head.size() != kRecordHeaderSize) {
-        std::fputs("\n*** Bad read on record header! Datmendy Aborting! ***", state.out);
-        dump_discarded(state, p, p + kRecordHeaderSize - 1);
-        return Verdict::end_walk;
+    if (!state.damaged.readable(p, kRecordHeaderSize)) {
+        return unreadable(state, p);
     }
     state.record = decode_record_header(head.data());
     const std::uint32_t length = state.record.rec_length;
@@ -47,21 +43,21 @@ Verdict check_record(SalvageState& state, std::uint32_t p, std::span<const std::
         std::fputs("\n*** Wrong Length in Record Header! ***\n", state.out);
         std::fprintf(state.out, "    Offset = %d, Header Len = %d\n", static_cast<int>(p),
                      static_cast<int>(length));
-        return Verdict::resynchronise;
+        return false;
     }
     // The length is the field most likely to be damaged: records may still follow.
     if (p + kRecordHeaderSize + length > eof) {
         std::fputs("\n*** Incomplete Data Record at end of file! ***", state.out);
-        return Verdict::resynchronise;
+        return false;
     }
     if (p + kFramingSize + length > eof) {
         std::fputs("\n*** Incomplete Record Trailer at end of file! ***", state.out);
-        return Verdict::resynchronise;
+        return false;
     }
     // The whole record at once: the window then refills at most once per record.
     whole = state.damaged.view(p, kFramingSize + length);
-    if (whole.size() != kFramingSize + length) {
-        return give_up(state, "\n*** Bad read on record header! ***", p);
+    if (!state.damaged.readable(p, kFramingSize + length)) {
+        return unreadable(state, p);
     }
     state.trailer = decode_trailer(whole.data() + kRecordHeaderSize + length);
 
@@ -70,13 +66,13 @@ Verdict check_record(SalvageState& state, std::uint32_t p, std::span<const std::
         std::fprintf(state.out, "    Offset = %d, Header Len = %d, Trailer Len = %d\n",
                      static_cast<int>(p), static_cast<int>(length),
                      static_cast<int>(static_cast<std::int32_t>(state.trailer)));
-        return Verdict::resynchronise;
+        return false;
     }
     if (length == 0) {
         print_empty_record(state, p);
-        return Verdict::resynchronise;
+        return false;
     }
-    return Verdict::intact;
+    return true;
 }
 
 // The buffer only grows, and then to exactly the record's length.
@@ -96,29 +92,24 @@ void make_room(SalvageState& state, std::uint32_t length) {
 bool read_next_record(SalvageState& state) {
     std::uint32_t p = state.damaged.tell();
     if (p + kRecordHeaderSize > state.physical_eof) {
-        give_up(state, "\n*** Incomplete Record Header at end of file! ***", p);
+        std::fputs("\n*** Incomplete Record Header at end of file! ***", state.out);
+        dump_discarded(state, p, state.physical_eof - 1);
         return false;
     }
     // A landing of the scan passes every check below, since the scan tested the same rules;
     // checking it again costs little and keeps one road to the delivered record.
     for (;;) {
         std::span<const std::uint8_t> whole;
-        switch (check_record(state, p, whole)) {
-            case Verdict::intact: {
-                const std::uint32_t length = state.record.rec_length;
-                make_room(state, length);
-                std::memcpy(state.record_buffer.get(), whole.data() + kRecordHeaderSize, length);
-                state.damaged.seek(p + kFramingSize + length);
-                return true;
-            }
-            case Verdict::resynchronise:
-                p = find_next_record(state, p);
-                if (p == 0) {
-                    return false;
-                }
-                break;
-            case Verdict::end_walk:
-                return false;
+        if (check_record(state, p, whole)) {
+            const std::uint32_t length = state.record.rec_length;
+            make_room(state, length);
+            std::memcpy(state.record_buffer.get(), whole.data() + kRecordHeaderSize, length);
+            state.damaged.seek(p + kFramingSize + length);
+            return true;
+        }
+        p = find_next_record(state, p);
+        if (p == 0) {
+            return false;
         }
     }
 }

@@ -11,12 +11,13 @@ namespace datmend {
 namespace {
 
 // The length of the plausible record at c: its type is known, it is not empty, it fits in the
-// file, its length suits a fixed-length file and its trailer matches. 0 when c is not plausible.
+// file, its length suits a fixed-length file, its trailer matches and every byte of it could be
+// read. 0 when c is not plausible.
 std::uint32_t plausible_length(SalvageState& state, std::uint32_t c) {
-    const auto head = state.damaged.view(c, kRecordHeaderSize);
-    if (head.size() < kRecordHeaderSize) {
-        return 0;
+    if (c + kFramingSize >= state.physical_eof) {
+        return 0;  // not even a one-byte record fits
     }
+    const auto head = state.damaged.view(c, kRecordHeaderSize);
     const std::uint8_t type = head[0];
     if (type > kHighestKnownType) {
         return 0;
@@ -32,23 +33,20 @@ std::uint32_t plausible_length(SalvageState& state, std::uint32_t c) {
         return 0;
     }
     const auto whole = state.damaged.view(c, length + kFramingSize);
-    if (whole.size() != length + kFramingSize ||
-        decode_trailer(whole.data() + kRecordHeaderSize + length) != length) {
+    if (decode_trailer(whole.data() + kRecordHeaderSize + length) != length ||
+        !state.damaged.readable(c, length + kFramingSize)) {
         return 0;
     }
     return length;
 }
 
 // True when the record at e would be read in sequence without any diagnosis; its type does not
-// matter there.
+// matter there. A record with an unreadable byte confirms nothing.
 bool is_clean_record(SalvageState& state, std::uint32_t e) {
     if (e + kFramingSize > state.physical_eof) {
         return false;
     }
     const auto head = state.damaged.view(e, kRecordHeaderSize);
-    if (head.size() < kRecordHeaderSize) {
-        return false;
-    }
     const std::uint8_t type = head[0];
     const std::uint16_t length = get_le16(head.data() + 2);
     if (length == 0 || e + length + kFramingSize > state.physical_eof ||
@@ -56,8 +54,8 @@ bool is_clean_record(SalvageState& state, std::uint32_t e) {
         return false;
     }
     const auto whole = state.damaged.view(e, length + kFramingSize);
-    return whole.size() == length + kFramingSize &&
-           decode_trailer(whole.data() + kRecordHeaderSize + length) == length;
+    return decode_trailer(whole.data() + kRecordHeaderSize + length) == length &&
+           state.damaged.readable(e, length + kFramingSize);
 }
 
 // A plausible candidate of the given length is confirmed when it ends the file or a clean record

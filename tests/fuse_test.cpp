@@ -1,0 +1,135 @@
+// Salvage through a real filesystem whose reads fail where a failing disk's would: a FUSE mount
+// that fails every read reaching chosen byte ranges with EIO. Skipped, with the reason, where
+// FUSE cannot be used; DATMEND_REQUIRE_FUSE=1 makes that a failure instead.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "support.hpp"
+
+extern char** environ;
+
+using namespace testkit;
+
+namespace {
+
+class FailingDisk : public FilesTest {
+  protected:
+    // Mounts a filesystem at mnt showing the folder disk, with reads of ranges failing;
+    // "" when mounted, else why not.
+    std::string mount(const std::string& ranges) {
+#ifndef FAULTYFS_BINARY
+        (void)ranges;
+        return "libfuse3 (Debian: fuse3 and libfuse3-dev) was not found when the tests were built";
+#else
+        const int fuse = open("/dev/fuse", O_RDWR);
+        if (fuse < 0) {
+            return std::string("/dev/fuse: ") + std::strerror(errno);
+        }
+        close(fuse);
+        fs::create_directory(mnt);
+        std::vector<std::string> args{FAULTYFS_BINARY, disk.path().string(), ranges, mnt};
+        std::vector<char*> argv;
+        for (auto& a : args) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        pid_t pid = 0;
+        int status = -1;
+        // faultyfs returns once the filesystem is mounted, leaving its daemon to serve it.
+        if (posix_spawn(&pid, FAULTYFS_BINARY, nullptr, nullptr, argv.data(), environ) != 0 ||
+            waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            return "faultyfs could not mount (FUSE needs root or the fuse group)";
+        }
+        mounted = true;
+        return "";
+#endif
+    }
+
+    void TearDown() override {
+        if (mounted) {
+            umount2(mnt.c_str(), MNT_DETACH);
+        }
+    }
+
+    // Mounts as mount() does; where FUSE is required, a failure to mount fails the test.
+    std::string mount_unless_unavailable(const std::string& ranges) {
+        const std::string why = mount(ranges);
+        const char* required = std::getenv("DATMEND_REQUIRE_FUSE");
+        if (!why.empty() && required != nullptr && std::strcmp(required, "1") == 0) {
+            ADD_FAILURE() << "FUSE is required: " << why;
+        }
+        return why;
+    }
+
+    ScratchDir disk;
+    std::string mnt = dir.file("mnt");
+    std::string on_disk = mnt + "/old.dat";
+    bool mounted = false;
+};
+
+// The byte ranges of these sectors, cut at eof, as faultyfs takes them, and their flags.
+std::string sector_ranges(const std::vector<std::uint32_t>& sectors, std::size_t eof,
+                          std::vector<bool>& flags) {
+    std::string ranges;
+    flags.assign(eof, false);
+    for (std::uint32_t s : sectors) {
+        const std::size_t last = std::min<std::size_t>(s * 512 + 511, eof - 1);
+        if (!ranges.empty()) {
+            ranges += ',';
+        }
+        ranges += std::to_string(s * 512);
+        ranges += '-';
+        ranges += std::to_string(last);
+        std::fill(flags.begin() + s * 512, flags.begin() + static_cast<std::ptrdiff_t>(last + 1),
+                  true);
+    }
+    return ranges;
+}
+
+TEST_F(FailingDisk, UnreadableSectorsCostOnlyTheRecordsTheyTouch) {
+    std::vector<Record> records;
+    for (std::size_t i = 0; records.size() * 90 < 300000; ++i) {
+        std::string s = "customer " + std::to_string(i) + " ";
+        s.resize(30 + (i * 53) % 120, static_cast<char>('A' + i % 26));
+        records.push_back(make_record(0, text(s)));
+    }
+    const LaidOut laid = lay_out(records);
+    const std::size_t eof = laid.file.size();
+    ASSERT_NE(eof % 512, 0u);
+    const auto last = static_cast<std::uint32_t>(eof / 512);
+    std::vector<bool> flags;
+    const std::string ranges = sector_ranges({3, 100, 101, 102, 255, 256, last}, eof, flags);
+    write_file(disk.file("old.dat"), laid.file);
+    if (const std::string why = mount_unless_unavailable(ranges); !why.empty()) {
+        GTEST_SKIP() << "FUSE not available: " << why;
+    }
+    const Expected e = expect_unreadable(laid, flags);
+    const auto r = run_tool({on_disk, new_dat});
+    EXPECT_EQ(r.status, e.errors);
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(r.out == banner(on_disk, new_dat) +
+                             header_report(0, 0, 2, 0, static_cast<std::int32_t>(eof)) + e.body);
+    EXPECT_EQ(read_file(new_dat), e.new_file);
+}
+
+TEST_F(FailingDisk, AnUnreadableFileHeaderStopsTheRun) {
+    write_file(disk.file("old.dat"), DatFile().active(text("record")).finish());
+    if (const std::string why = mount_unless_unavailable("0-511"); !why.empty()) {
+        GTEST_SKIP() << "FUSE not available: " << why;
+    }
+    const auto r = run_tool({on_disk, new_dat});
+    EXPECT_EQ(r.status, 4);
+    EXPECT_EQ(r.out, "Bad File Header 0\n");
+    EXPECT_EQ(read_file(new_dat), Bytes{});
+}
+
+}  // namespace

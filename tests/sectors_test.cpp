@@ -1,0 +1,119 @@
+// Unreadable sectors, in-process through the damaged file's read seam: only the records a bad
+// sector touches are lost, every unreadable byte is dumped as "??", and no sector is read twice.
+#include <gtest/gtest.h>
+
+#include "faulty_disk.hpp"
+#include "invariants.hpp"
+#include "support.hpp"
+
+using namespace testkit;
+
+namespace {
+
+class Sectors : public FilesTest {
+  protected:
+    // Records of 40 to 160 bytes of text, so that nothing in them looks like a record.
+    static std::vector<Record> records(std::size_t count) {
+        std::vector<Record> rs;
+        for (std::size_t i = 0; i < count; ++i) {
+            std::string s = "row " + std::to_string(i) + " ";
+            s.resize(40 + (i * 37) % 121, static_cast<char>('a' + i % 26));
+            rs.push_back(make_record(0, text(s)));
+        }
+        return rs;
+    }
+
+    // Flags for the bytes of the bad sectors and of a shrunk file's lost end, cut at eof.
+    static std::vector<bool> unreadable(const FaultyDisk& disk, std::size_t eof) {
+        std::vector<bool> flags(eof, false);
+        for (std::size_t b = 0; b < eof; ++b) {
+            flags[b] = disk.bad_sectors.count(static_cast<std::uint32_t>(b / 512)) != 0 ||
+                       (disk.size && b >= *disk.size);
+        }
+        return flags;
+    }
+
+    // Salvages laid through disk and checks report, new file and the reads against the model.
+    void expect_salvage(const LaidOut& laid, FaultyDisk& disk) {
+        write_file(old_dat, laid.file);
+        const InProcessRun run = salvage({old_dat, new_dat}, disk.reader());
+        const Expected e = expect_unreadable(laid, unreadable(disk, laid.file.size()));
+        const auto eof = static_cast<std::int32_t>(laid.file.size());
+        EXPECT_EQ(run.report, banner(old_dat, new_dat) + header_report(0, 0, 2, 0, eof) + e.body);
+        EXPECT_EQ(run.status, e.errors);
+        EXPECT_EQ(read_file(new_dat), e.new_file);
+        for (const auto& [sector, reads] : disk.reads_of_sector) {
+            EXPECT_LE(reads, 1) << "sector " << sector << " read again";
+        }
+        EXPECT_FALSE(disk.read_again);
+    }
+};
+
+TEST_F(Sectors, ABadSectorAnywhereCostsOnlyTheRecordsItTouches) {
+    // Every sector of the file in turn: it starts in a record header, data or trailer, or it
+    // is the last, partial sector.
+    const LaidOut laid = lay_out(records(60));
+    ASSERT_NE(laid.file.size() % 512, 0u);
+    for (std::uint32_t sector = 1; sector * 512 < laid.file.size(); ++sector) {
+        SCOPED_TRACE(sector);
+        FaultyDisk disk;
+        disk.bad_sectors = {sector};
+        expect_salvage(laid, disk);
+    }
+}
+
+TEST_F(Sectors, TheScanCrossesABadSectorAndWindowsRefillAroundOne) {
+    std::vector<Record> rs = records(60);
+    rs[20].trailer = 7;  // torn, just before the bad sector: the scan must cross it
+    LaidOut laid = lay_out(rs);
+    FaultyDisk disk;
+    disk.bad_sectors = {(laid.at[21] + 30) / 512, (laid.at[40] + 100) / 512};
+    expect_salvage(laid, disk);
+
+    // More than one window: bad sectors on both sides of the first window's end, with records
+    // straddling it.
+    std::vector<Record> many;
+    while (many.size() * 100 < (3u << 20)) {
+        many.push_back(records(200)[many.size() % 200]);
+    }
+    laid = lay_out(many);
+    FaultyDisk windows;
+    windows.bad_sectors = {2046, 2048, 4000, 4001};
+    expect_salvage(laid, windows);
+}
+
+TEST_F(Sectors, AnUnreadableFileHeaderIsNoHeader) {
+    const LaidOut laid = lay_out(records(10));
+    write_file(old_dat, laid.file);
+    FaultyDisk disk;
+    disk.bad_sectors = {0};
+    const InProcessRun run = salvage({old_dat, new_dat}, disk.reader());
+    EXPECT_EQ(run.status, 4);
+    EXPECT_EQ(run.report, "Bad File Header 0\n");
+    EXPECT_EQ(read_file(new_dat), Bytes{});
+}
+
+TEST_F(Sectors, AFileThatShrinksLosesItsEndWithoutARead) {
+    const LaidOut laid = lay_out(records(40));
+    FaultyDisk disk;
+    disk.size = laid.at[25] + 50;  // inside a record's data
+    expect_salvage(laid, disk);
+    EXPECT_LT(disk.reads, 5);
+
+    // Shrunk into the header tail: the tail is written as zeros.
+    FaultyDisk tail;
+    tail.size = 100;
+    write_file(old_dat, laid.file);
+    const InProcessRun run = salvage({old_dat, new_dat}, tail.reader());
+    const auto eof = static_cast<int>(laid.file.size());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.report.find("    Unreadable Bytes Skipped = " + std::to_string(eof - 100) + "\n"),
+              std::string::npos);
+    const Bytes fresh = read_file(new_dat);
+    ASSERT_EQ(fresh.size(), 512u);
+    EXPECT_TRUE(std::equal(laid.file.begin() + 16, laid.file.begin() + 100, fresh.begin() + 16));
+    EXPECT_EQ(std::count(fresh.begin() + 100, fresh.end(), 0), 412);
+    EXPECT_LT(tail.reads, 5);
+}
+
+}  // namespace
