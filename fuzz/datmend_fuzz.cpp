@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "invariants.hpp"
@@ -30,6 +31,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
         std::abort();
     }
     scratch = templ;
+    std::atexit([] {
+        std::error_code ec;
+        std::filesystem::remove_all(scratch, ec);
+    });
     lowest_free_fd = probe_fd();
     return 0;
 }

@@ -1,6 +1,6 @@
 // Salvage through a real filesystem whose reads fail where a failing disk's would: a FUSE mount
 // that fails every read reaching chosen byte ranges with EIO. Skipped, with the reason, where
-// FUSE cannot be used; DATMEND_REQUIRE_FUSE=1 makes that a failure instead.
+// FUSE cannot be used; DATMEND_REQUIRE_SYSTEM_TESTS=1 makes that a failure instead.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
@@ -63,7 +63,7 @@ class FailingDisk : public FilesTest {
     // Mounts as mount() does; where FUSE is required, a failure to mount fails the test.
     std::string mount_unless_unavailable(const std::string& ranges) {
         const std::string why = mount(ranges);
-        const char* required = std::getenv("DATMEND_REQUIRE_FUSE");
+        const char* required = std::getenv("DATMEND_REQUIRE_SYSTEM_TESTS");
         if (!why.empty() && required != nullptr && std::strcmp(required, "1") == 0) {
             ADD_FAILURE() << "FUSE is required: " << why;
         }

@@ -2,10 +2,12 @@
 // salvage pieces in-process.
 #pragma once
 
-#include <cstdio>
-#include <cstdlib>
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <string>
 
+#include "invariants.hpp"
 #include "salvage/salvage_state.hpp"
 #include "support.hpp"
 
@@ -22,26 +24,22 @@ class Harness {
         state.physical_eof = static_cast<std::uint32_t>(size);
         state.file_header.organization = organization;
         state.file_header.record_length = record_length;
-        state.out = open_memstream(&text_, &size_);
+        state.report = datmend::Report(report_fd_);
     }
-    ~Harness() {
-        std::fclose(state.out);
-        std::free(text_);
-    }
+    ~Harness() { close(report_fd_); }
     Harness(const Harness&) = delete;
     Harness& operator=(const Harness&) = delete;
 
     std::string output() {
-        std::fflush(state.out);
-        return {text_, size_};
+        state.report.flush();
+        return read_all(report_fd_);
     }
 
     ScratchDir dir;
     datmend::SalvageState state;
 
   private:
-    char* text_ = nullptr;
-    std::size_t size_ = 0;
+    int report_fd_ = memfd_create("report", 0);
 };
 
 }  // namespace testkit

@@ -1,6 +1,9 @@
 // The salvage properties, checked on the files an in-process run leaves behind.
 #include "invariants.hpp"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -12,6 +15,19 @@ namespace testkit {
 
 using namespace datbuild;
 
+std::string read_all(int fd) {
+    std::string s;
+    char buf[65536];
+    for (off_t at = 0;;) {
+        const ssize_t n = pread(fd, buf, sizeof buf, at);
+        if (n <= 0) {
+            return s;
+        }
+        s.append(buf, static_cast<std::size_t>(n));
+        at += n;
+    }
+}
+
 InProcessRun salvage(const std::vector<std::string>& names,
                      const datmend::DamagedFile::ReadFunction& read) {
     std::vector<std::string> args{"datmend"};
@@ -22,26 +38,28 @@ InProcessRun salvage(const std::vector<std::string>& names,
     }
     argv.push_back(nullptr);
 
-    char* text = nullptr;
+    char* errors = nullptr;
     std::size_t length = 0;
+    const int report = memfd_create("report", 0);
     InProcessRun run;
     {
         datmend::RunState state;
         if (read) {
             state.salvage.damaged.set_read_function(read);
         }
-        state.salvage.out = open_memstream(&text, &length);
-        state.err = state.salvage.out;
+        state.salvage.report = datmend::Report(report);
+        state.err = open_memstream(&errors, &length);
         run.status = datmend::run_datmend(state, static_cast<int>(args.size()), argv.data());
         const auto& c = state.counts;
         run.accounted =
             c.active_bytes + c.deleted_bytes + c.overhead_bytes + state.salvage.dumped_bytes;
         run.errors = state.salvage.error_count;
         run.active = c.active;
-        std::fclose(state.salvage.out);
+        std::fclose(state.err);
     }
-    run.report.assign(text, length);
-    std::free(text);
+    run.report = read_all(report) + std::string(errors, length);
+    std::free(errors);
+    close(report);
     return run;
 }
 

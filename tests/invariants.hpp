@@ -11,6 +11,9 @@
 
 namespace testkit {
 
+// Everything written to the descriptor fd so far, read from its start.
+std::string read_all(int fd);
+
 // One run of the tool in-process, with what the checker needs of its state.
 struct InProcessRun {
     int status = 0;

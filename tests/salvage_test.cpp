@@ -1,5 +1,6 @@
 // Whole salvages through the binary: report, exit status, new file and deleted-records file.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "support.hpp"
 
@@ -37,7 +38,9 @@ TEST_F(Salvage, CleanRunCopiesRenumbersAndPatches) {
                           .add(last)
                           .finish();
     write_file(old_dat, old);
-    const auto r = run_tool({"old.dat", "new.dat", "del.dat"}, "/dev/null", dir.path().string());
+    Stdio in_dir;
+    in_dir.cwd = dir.path().string();
+    const auto r = run_tool({"old.dat", "new.dat", "del.dat"}, in_dir);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out,
@@ -290,6 +293,48 @@ TEST_F(Salvage, AFullDiskIsAFailureNotASummary) {
     r = run_tool({old_dat, new_dat, "/dev/full"});  // nothing to write there
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
+}
+
+// Standard output full, a pipe closed by its reader, standard output closed: the salvage runs to
+// its end all the same, and the lost report is a failure of its own.
+TEST_F(Salvage, ALostReportIsAFailureButNeverStopsTheSalvage) {
+    DatFile f;
+    for (int i = 0; i < 2000; ++i) {  // a report far larger than a pipe holds
+        Record torn = make_record(0, text("torn record " + std::to_string(i)));
+        torn.trailer = 1;
+        f.add(torn).active(text("kept " + std::to_string(i))).deleted(text("gone"));
+    }
+    write_file(old_dat, f.finish());
+    const auto whole = run_tool({old_dat, new_dat, del_dat});
+    ASSERT_EQ(whole.status, 255);
+    const Bytes expected_new = read_file(new_dat);
+    const Bytes expected_deleted = read_file(del_dat);
+
+    int closed_pipe[2];
+    ASSERT_EQ(pipe(closed_pipe), 0);
+    close(closed_pipe[0]);
+    Stdio full, broken, closed;
+    full.out = "/dev/full";
+    broken.out_fd = closed_pipe[1];
+    closed.closed_in = true;
+    closed.closed_out = true;
+    struct Case {
+        Stdio io;
+        std::string err;
+    };
+    for (const Case& c : {Case{full, "standard output: No space left on device\n"},
+                          Case{broken, "standard output: Broken pipe\n"},
+                          Case{closed, "standard output: Bad file descriptor\n"}}) {
+        SCOPED_TRACE(c.err);
+        fs::remove(new_dat);
+        fs::remove(del_dat);
+        const auto r = run_tool({old_dat, new_dat, del_dat}, c.io);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(read_file(new_dat), expected_new);
+        EXPECT_EQ(read_file(del_dat), expected_deleted);
+    }
+    close(closed_pipe[1]);
 }
 
 }  // namespace

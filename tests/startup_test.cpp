@@ -4,6 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
 #include "support.hpp"
 
 using namespace testkit;
@@ -179,25 +183,89 @@ TEST_F(Startup, RefusesToWriteOverTheInput) {
         EXPECT_EQ(r.err, alias + ": Same file as " + old_dat + "\n");
         EXPECT_EQ(r.out, "");
 
+        // Every refusal comes before any output file is created or truncated.
         r = run_tool({old_dat, new_dat, alias});
         EXPECT_EQ(r.status, 3);
         EXPECT_EQ(r.err, alias + ": Same file as " + old_dat + "\n");
-        expect_empty_file(new_dat);
+        EXPECT_FALSE(exists(new_dat));
         EXPECT_EQ(read_file(old_dat), old);
     }
     write_file(new_dat, text("keep"));
-    const auto r = run_tool({old_dat, new_dat, dir.file("new.dat")});
-    EXPECT_EQ(r.status, 3);
-    EXPECT_EQ(r.err, new_dat + ": Same file as " + new_dat + "\n");
-    EXPECT_EQ(read_file(old_dat), old);
+    for (const std::string& deleted : {dir.file("new.dat"), old_dat}) {
+        const auto r = run_tool({old_dat, new_dat, deleted});
+        EXPECT_EQ(r.status, 3);
+        EXPECT_EQ(r.err,
+                  deleted + ": Same file as " + (deleted == old_dat ? old_dat : new_dat) + "\n");
+        EXPECT_EQ(read_file(new_dat), text("keep"));
+        EXPECT_EQ(read_file(old_dat), old);
+    }
 }
 
+// A block device is one file whatever it is called: naming it twice would write over it.
+TEST_F(Startup, OneBlockDeviceNamedTwiceIsRefused) {
+    Bytes image = DatFile().active(text("on a device")).finish();
+    image.resize(64 * 1024, 0x5A);
+    write_file(old_dat, image);
+    std::string device;
+    if (std::FILE* p = popen(("losetup -f --show " + old_dat + " 2>/dev/null").c_str(), "r")) {
+        char line[64] = {};
+        if (std::fgets(line, sizeof line, p) != nullptr) {
+            device = std::string(line, std::strcspn(line, "\n"));
+        }
+        pclose(p);
+    }
+    if (device.empty()) {
+        const char* required = std::getenv("DATMEND_REQUIRE_SYSTEM_TESTS");
+        if (required != nullptr && std::string(required) == "1") {
+            ADD_FAILURE() << "a loop device is required";
+        }
+        GTEST_SKIP() << "no loop device: losetup needs root";
+    }
+    const auto r = run_tool({device, device});
+    std::system(("losetup -d " + device).c_str());
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, device + ": Same file as " + device + "\n");
+    EXPECT_EQ(read_file(old_dat), image);
+}
+
+TEST_F(Startup, OutputFilesTakeTheDamagedFilesPermissions) {
+    write_file(old_dat, DatFile().active(text("a")).deleted(text("private")).finish());
+    for (const mode_t mode : {0600, 0640}) {
+        fs::remove(new_dat);
+        fs::remove(del_dat);
+        ASSERT_EQ(chmod(old_dat.c_str(), mode), 0);
+        const mode_t old_umask = umask(022);
+        const auto r = run_tool({old_dat, new_dat, del_dat});
+        umask(old_umask);
+        EXPECT_EQ(r.status, 0);
+        for (const std::string& out : {new_dat, del_dat}) {
+            struct stat st;
+            ASSERT_EQ(stat(out.c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 0777, mode) << out;
+        }
+    }
+    // A file that exists keeps its own mode.
+    ASSERT_EQ(chmod(del_dat.c_str(), 0666), 0);
+    EXPECT_EQ(run_tool({old_dat, new_dat, del_dat}).status, 0);
+    struct stat st;
+    ASSERT_EQ(stat(del_dat.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0666u);
+}
+
+// A dry run reports what the real run would: the same counts, new size and space saved.
 TEST_F(Startup, DevNullTwiceIsADryRun) {
-    write_file(old_dat, DatFile().active(text("a")).deleted(text("b")).finish());
-    const auto r = run_tool({old_dat, "/dev/null", "/dev/null"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "");
-    EXPECT_NE(r.out.find("Active Records Copied  = 1"), std::string::npos);
+    Record torn = make_record(0, text("torn"));
+    torn.trailer = 3;
+    write_file(old_dat, DatFile().active(text("a")).add(torn).deleted(text("b")).finish());
+    const auto dry = run_tool({old_dat, "/dev/null", "/dev/null"});
+    const auto real = run_tool({old_dat, new_dat, del_dat});
+    EXPECT_EQ(dry.status, 1);
+    EXPECT_EQ(dry.err, "");
+    const std::string names = banner(old_dat, "/dev/null", "/dev/null");
+    ASSERT_EQ(dry.out.substr(0, names.size()), names);
+    EXPECT_EQ(dry.out.substr(names.size()),
+              real.out.substr(banner(old_dat, new_dat, del_dat).size()));
+    EXPECT_NE(dry.out.find("New Eof Seek Location = 529\n"), std::string::npos);
 }
 
 TEST_F(Startup, RefusesInputsItCannotSalvage) {
@@ -210,10 +278,25 @@ TEST_F(Startup, RefusesInputsItCannotSalvage) {
     ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
     // The writer end keeps the reader's open from blocking.
     std::FILE* writer = std::fopen(pipe.c_str(), "r+");
-    r = run_tool({"/dev/stdin", new_dat}, pipe);
+    Stdio from_pipe;
+    from_pipe.in = pipe;
+    r = run_tool({"/dev/stdin", new_dat}, from_pipe);
     std::fclose(writer);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "/dev/stdin: Illegal seek\n");
+
+    // A FIFO as old_file or new_file is refused without being opened, which would wait for
+    // ever for the other end; nothing is created.
+    write_file(old_dat, DatFile().active(text("a")).finish());
+    r = run_tool({pipe, new_dat, del_dat});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, pipe + ": Illegal seek\n");
+    r = run_tool({old_dat, pipe, del_dat});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, pipe + ": Illegal seek\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_FALSE(exists(new_dat));
+    EXPECT_FALSE(exists(del_dat));
 
     std::FILE* huge = std::fopen(old_dat.c_str(), "wb");
     ASSERT_EQ(ftruncate(fileno(huge), off_t{1} << 31), 0);

@@ -45,18 +45,27 @@ ScratchDir::~ScratchDir() {
     fs::remove_all(path_, ec);
 }
 
-RunResult run_tool(const std::vector<std::string>& args, const std::string& stdin_path,
-                   const std::string& cwd) {
+RunResult run_tool(const std::vector<std::string>& args, const Stdio& io) {
     ScratchDir capture;
-    const std::string out_path = capture.file("stdout");
+    const std::string out_path = io.out.empty() ? capture.file("stdout") : io.out;
     const std::string err_path = capture.file("stderr");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, stdin_path.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT, 0600);
-    if (!cwd.empty()) {
-        posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+    if (io.closed_in) {
+        posix_spawn_file_actions_addclose(&actions, 0);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 0, io.in.c_str(), O_RDONLY, 0);
+    }
+    if (io.closed_out) {
+        posix_spawn_file_actions_addclose(&actions, 1);
+    } else if (io.out_fd >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, io.out_fd, 1);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT, 0600);
+    }
+    if (!io.cwd.empty()) {
+        posix_spawn_file_actions_addchdir_np(&actions, io.cwd.c_str());
     }
 
     std::vector<std::string> argv_strings{DATMEND_BINARY};
@@ -75,7 +84,9 @@ RunResult run_tool(const std::vector<std::string>& args, const std::string& stdi
         r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
     }
     posix_spawn_file_actions_destroy(&actions);
-    r.out = read_text(out_path);
+    if (io.out.empty() && io.out_fd < 0 && !io.closed_out) {
+        r.out = read_text(out_path);
+    }
     r.err = read_text(err_path);
     return r;
 }

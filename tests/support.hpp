@@ -44,10 +44,19 @@ class FilesTest : public ::testing::Test {
     std::string del_dat = dir.file("del.dat");
 };
 
-// Runs the built datmend with these arguments (no shell), standard input from stdin_path,
-// in the folder cwd when one is given.
-RunResult run_tool(const std::vector<std::string>& args,
-                   const std::string& stdin_path = "/dev/null", const std::string& cwd = "");
+// How the tool is started: standard input from in (or closed), standard output captured unless
+// it is given as a file name or a descriptor (or closed), in the folder cwd when one is given.
+struct Stdio {
+    std::string in = "/dev/null";
+    std::string out;
+    int out_fd = -1;
+    bool closed_in = false;
+    bool closed_out = false;
+    std::string cwd;
+};
+
+// Runs the built datmend with these arguments (no shell).
+RunResult run_tool(const std::vector<std::string>& args, const Stdio& io = {});
 
 // The report's pieces, as the tool must print them.
 std::string banner(const std::string& old_name, const std::string& new_name,

@@ -48,9 +48,9 @@ bool parse_command_line(RunState& state, int argc, char* argv[]) {
     return true;
 }
 
-void print_help(std::FILE* out) {
+void print_help(Report& out) {
     for (const char* line : kHelpText) {
-        std::fputs(line, out);
+        out.put(line);
     }
 }
 

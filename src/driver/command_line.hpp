@@ -1,9 +1,8 @@
 // The command line: old_file new_file [ del-rec_file ].
 #pragma once
 
-#include <cstdio>
-
 #include "driver/run_state.hpp"
+#include "io/report.hpp"
 
 namespace datmend {
 
@@ -11,6 +10,6 @@ namespace datmend {
 bool parse_command_line(RunState& state, int argc, char* argv[]);
 
 // The usage line and the text that explains what the tool does.
-void print_help(std::FILE* out);
+void print_help(Report& out);
 
 }  // namespace datmend

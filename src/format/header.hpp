@@ -3,16 +3,15 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
-
 #include "format/layout.hpp"
+#include "io/report.hpp"
 
 namespace datmend {
 
-void print_header_report(std::FILE* out, const FileHeader& h);
+void print_header_report(Report& out, const FileHeader& h);
 
 // Returns false after printing the error line when the organization or the file manager
 // version is refused; warns, and still returns true, when eof_address is not physical_eof.
-bool check_header(std::FILE* out, const FileHeader& h, std::uint32_t physical_eof);
+bool check_header(Report& out, const FileHeader& h, std::uint32_t physical_eof);
 
 }  // namespace datmend

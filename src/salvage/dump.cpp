@@ -76,8 +76,8 @@ void dump_discarded(SalvageState& state, std::uint32_t first, std::uint32_t last
     ++state.error_count;
     const std::uint32_t count = last - first + 1;
     state.dumped_bytes += count;
-    std::fprintf(state.out, "\n*** %d Bytes starting at offset %d not written to new file ***\n",
-                 static_cast<int>(count), static_cast<int>(first));
+    state.report.print("\n*** %d Bytes starting at offset %d not written to new file ***\n",
+                       static_cast<int>(count), static_cast<int>(first));
 
     std::vector<std::uint8_t> piece(std::min(count, kPieceBytes));
     std::vector<std::uint8_t> unreadable(piece.size());
@@ -99,7 +99,7 @@ void dump_discarded(SalvageState& state, std::uint32_t first, std::uint32_t last
             p = format_row(p, done + i, piece.data() + i, readable ? nullptr : &unreadable[i],
                            std::min(kRowBytes, n - i));
         }
-        std::fwrite(rows.data(), 1, static_cast<std::size_t>(p - rows.data()), state.out);
+        state.report.put(rows.data(), static_cast<std::size_t>(p - rows.data()));
         done += n;
     }
 }

@@ -15,15 +15,15 @@ namespace {
 // An empty record is damage like any other (a zeroed stretch reads as a chain of them). Its
 // message is the data-read failure's, with the offset of the empty data and the bytes left.
 void print_empty_record(SalvageState& state, std::uint32_t p) {
-    std::fputs("\n*** Bad Read on Data Block! ***", state.out);
-    std::fprintf(state.out, "    Offset = %d, Len = %d\n", static_cast<int>(p + kRecordHeaderSize),
-                 static_cast<int>(state.physical_eof - (p + kRecordHeaderSize)));
+    state.report.put("\n*** Bad Read on Data Block! ***");
+    state.report.print("    Offset = %d, Len = %d\n", static_cast<int>(p + kRecordHeaderSize),
+                       static_cast<int>(state.physical_eof - (p + kRecordHeaderSize)));
 }
 
 // A byte of the record could not be read from the disk: the record cannot be trusted.
 bool unreadable(SalvageState& state, std::uint32_t p) {
-    std::fputs("\n*** Unreadable Record, Read Error! ***\n", state.out);
-    std::fprintf(state.out, "    Offset = %d\n", static_cast<int>(p));
+    state.report.put("\n*** Unreadable Record, Read Error! ***\n");
+    state.report.print("    Offset = %d\n", static_cast<int>(p));
     return false;
 }
 
@@ -40,18 +40,18 @@ bool check_record(SalvageState& state, std::uint32_t p, std::span<const std::uin
     const std::uint32_t length = state.record.rec_length;
 
     if (has_wrong_fixed_length(state.file_header, state.record.rec_type, state.record.rec_length)) {
-        std::fputs("\n*** Wrong Length in Record Header! ***\n", state.out);
-        std::fprintf(state.out, "    Offset = %d, Header Len = %d\n", static_cast<int>(p),
-                     static_cast<int>(length));
+        state.report.put("\n*** Wrong Length in Record Header! ***\n");
+        state.report.print("    Offset = %d, Header Len = %d\n", static_cast<int>(p),
+                           static_cast<int>(length));
         return false;
     }
     // The length is the field most likely to be damaged: records may still follow.
     if (p + kRecordHeaderSize + length > eof) {
-        std::fputs("\n*** Incomplete Data Record at end of file! ***", state.out);
+        state.report.put("\n*** Incomplete Data Record at end of file! ***");
         return false;
     }
     if (p + kFramingSize + length > eof) {
-        std::fputs("\n*** Incomplete Record Trailer at end of file! ***", state.out);
+        state.report.put("\n*** Incomplete Record Trailer at end of file! ***");
         return false;
     }
     // The whole record at once: the window then refills at most once per record.
@@ -62,10 +62,10 @@ bool check_record(SalvageState& state, std::uint32_t p, std::span<const std::uin
     state.trailer = decode_trailer(whole.data() + kRecordHeaderSize + length);
 
     if (state.trailer != length) {
-        std::fputs("\n*** Currupt Data, Header does not match Trailer! ***\n", state.out);
-        std::fprintf(state.out, "    Offset = %d, Header Len = %d, Trailer Len = %d\n",
-                     static_cast<int>(p), static_cast<int>(length),
-                     static_cast<int>(static_cast<std::int32_t>(state.trailer)));
+        state.report.put("\n*** Currupt Data, Header does not match Trailer! ***\n");
+        state.report.print("    Offset = %d, Header Len = %d, Trailer Len = %d\n",
+                           static_cast<int>(p), static_cast<int>(length),
+                           static_cast<int>(static_cast<std::int32_t>(state.trailer)));
         return false;
     }
     if (length == 0) {
@@ -92,7 +92,7 @@ void make_room(SalvageState& state, std::uint32_t length) {
 bool read_next_record(SalvageState& state) {
     std::uint32_t p = state.damaged.tell();
     if (p + kRecordHeaderSize > state.physical_eof) {
-        std::fputs("\n*** Incomplete Record Header at end of file! ***", state.out);
+        state.report.put("\n*** Incomplete Record Header at end of file! ***");
         dump_discarded(state, p, state.physical_eof - 1);
         return false;
     }

@@ -4,10 +4,10 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 
 #include "format/layout.hpp"
+#include "io/report.hpp"
 #include "salvage/damaged_file.hpp"
 
 namespace datmend {
@@ -30,7 +30,7 @@ struct SalvageState {
     // every byte of the damaged file is accounted for.
     std::uint64_t dumped_bytes = 0;
 
-    std::FILE* out = stdout;  // the report
+    Report report;  // standard output
 };
 
 // Ends the walk: releases the record buffer and closes the damaged file.

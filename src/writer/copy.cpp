@@ -2,6 +2,10 @@
 // work and is handed back to the caller, which alone reports it.
 #include "writer/copy.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "salvage/reader.hpp"
 
 namespace datmend {
@@ -72,27 +76,31 @@ WriteFailure close_outputs(OutputFile& new_file, OutputFile* deleted_file) {
 }
 
 WriteFailure patch_new_header(const std::string& new_name, FileHeader& header,
-                              std::uint32_t& new_eof) {
-    std::FILE* f = std::fopen(new_name.c_str(), "rb+");
-    if (f == nullptr) {
+                              const CopyCounts& counts, std::uint32_t& new_eof) {
+    const int fd = ::open(new_name.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
         return failed(WriteFailure::File::new_file, errno_or_eio());
     }
     errno = 0;
-    off_t end = -1;
-    if (fseeko(f, 0, SEEK_END) == 0) {
-        end = ftello(f);
-    }
-    bool ok = end >= 0 && fseeko(f, 0, SEEK_SET) == 0;
-    if (ok) {
+    struct stat st;
+    bool ok = fstat(fd, &st) == 0;
+    if (ok && S_ISREG(st.st_mode)) {
+        const off_t end = lseek(fd, 0, SEEK_END);
+        ok = end >= 0;
         new_eof = static_cast<std::uint32_t>(end);
+    } else if (ok) {
+        // A device, such as /dev/null in a dry run: the size the file would have had.
+        new_eof = static_cast<std::uint32_t>(kHeaderBlockSize + counts.active_bytes);
+    }
+    if (ok) {
         header.eof_address = static_cast<std::int32_t>(new_eof);
         std::uint8_t bytes[kFileHeaderSize];
         encode_file_header(header, bytes);
-        ok = std::fwrite(bytes, sizeof bytes, 1, f) == 1;
+        ok = pwrite(fd, bytes, sizeof bytes, 0) == static_cast<ssize_t>(sizeof bytes);
     }
     const int errnum = ok ? 0 : errno_or_eio();
     errno = 0;
-    if (std::fclose(f) != 0 && ok) {
+    if (::close(fd) != 0 && ok) {
         return failed(WriteFailure::File::new_file, errno_or_eio());
     }
     return ok ? WriteFailure{} : failed(WriteFailure::File::new_file, errnum);

@@ -16,8 +16,8 @@ struct CopyCounts {
     std::uint32_t active = 0;
     std::uint32_t deleted = 0;
     std::uint32_t overhead = 0;
-    // Byte totals, framing included. Only the test checker reads them, to prove that every byte
-    // of the damaged file is accounted for.
+    // Byte totals, framing included: the size the new file must have, and for the test checker
+    // the proof that every byte of the damaged file is accounted for.
     std::uint64_t active_bytes = 0;
     std::uint64_t deleted_bytes = 0;
     std::uint64_t overhead_bytes = 0;
@@ -40,8 +40,9 @@ WriteFailure copy_records(SalvageState& state, OutputFile& new_file, OutputFile*
 WriteFailure close_outputs(OutputFile& new_file, OutputFile* deleted_file);
 
 // Reopens the closed new file and rewrites its file header with eof_address set to the file's
-// size, which it also returns in new_eof.
+// size, which it also returns in new_eof. When the new file is a device rather than a regular
+// file, the size is the one the records copied would have given it.
 WriteFailure patch_new_header(const std::string& new_name, FileHeader& header,
-                              std::uint32_t& new_eof);
+                              const CopyCounts& counts, std::uint32_t& new_eof);
 
 }  // namespace datmend

@@ -1,21 +1,24 @@
-// Buffered, checked output. The stream itself is unbuffered: buffer_ is its only buffer, so
-// a failure is seen by the call that hands the bytes to the system.
+// Buffered, checked output straight to the descriptor: a failure is seen by the call that hands
+// the bytes to the system.
 #include "writer/output_file.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace datmend {
 
 OutputFile::~OutputFile() {
-    if (stream_ != nullptr) {
-        std::fclose(stream_);
+    if (fd_ >= 0) {
+        ::close(fd_);
     }
 }
 
-bool OutputFile::open(const char* name) {
-    stream_ = std::fopen(name, "wb");
-    if (stream_ == nullptr) {
+bool OutputFile::open(const char* name, mode_t mode) {
+    fd_ = ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode & 0777);
+    if (fd_ < 0) {
         return false;
     }
-    std::setvbuf(stream_, nullptr, _IONBF, 0);
     buffer_ = std::make_unique_for_overwrite<std::uint8_t[]>(kBufferSize);
     used_ = 0;
     error_ = 0;
@@ -24,15 +27,18 @@ bool OutputFile::open(const char* name) {
 
 // Hands n bytes to the system, remembering the first failure.
 bool OutputFile::put(const void* data, std::size_t n) {
-    if (error_ != 0) {
-        return false;
+    const auto* p = static_cast<const std::uint8_t*>(data);
+    while (n > 0 && error_ == 0) {
+        errno = 0;
+        const ssize_t done = ::write(fd_, p, n);
+        if (done > 0) {
+            p += done;
+            n -= static_cast<std::size_t>(done);
+        } else if (done == 0 || errno != EINTR) {
+            error_ = errno_or_eio();
+        }
     }
-    errno = 0;
-    if (n > 0 && std::fwrite(data, 1, n, stream_) != n) {
-        error_ = errno_or_eio();
-        return false;
-    }
-    return true;
+    return error_ == 0;
 }
 
 bool OutputFile::write_through(const void* data, std::size_t n) {
@@ -54,18 +60,31 @@ bool OutputFile::flush() {
 }
 
 bool OutputFile::close() {
-    if (stream_ == nullptr) {
+    if (fd_ < 0) {
         return error_ == 0;
     }
     bool ok = flush();
     errno = 0;
-    if (std::fclose(stream_) != 0 && ok) {
+    if (::close(fd_) != 0 && ok) {
         error_ = errno_or_eio();
         ok = false;
     }
-    stream_ = nullptr;
+    fd_ = -1;
     buffer_.reset();
     return ok;
+}
+
+void OutputFile::close_empty() {
+    struct stat st;
+    if (fd_ >= 0 && fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) {
+        (void)ftruncate(fd_, 0);
+    }
+    used_ = 0;
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    buffer_.reset();
 }
 
 }  // namespace datmend

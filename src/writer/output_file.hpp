@@ -3,17 +3,18 @@
 // then holds the failure's errno, for the caller to report.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 
 namespace datmend {
 
 // The error number of the call that just failed; EIO when the call failed without setting errno
-// (a short fwrite may), so that a failure is never reported as success.
+// (a write that wrote nothing may), so that a failure is never reported as success.
 inline int errno_or_eio() {
     return errno != 0 ? errno : EIO;
 }
@@ -27,8 +28,9 @@ class OutputFile {
     OutputFile& operator=(const OutputFile&) = delete;
     ~OutputFile();  // closes without reporting; the run has already failed if it gets here open
 
-    // Opens name for binary writing, created or truncated; false with errno set on failure.
-    bool open(const char* name);
+    // Opens name for writing, created with the permission bits of mode (the umask applying) or
+    // truncated; false with errno set on failure.
+    bool open(const char* name, mode_t mode);
 
     bool write(const void* data, std::size_t n) {
         if (n <= kBufferSize - used_) {
@@ -41,13 +43,16 @@ class OutputFile {
     bool flush();
     // Flushes and closes; the file is closed afterwards whatever the result.
     bool close();
+    // Closes a file whose first bytes could not be written, emptied if it is a regular file,
+    // so that a failed start leaves no half-written file behind.
+    void close_empty();
     int error() const { return error_; }
 
   private:
     bool write_through(const void* data, std::size_t n);
     bool put(const void* data, std::size_t n);
 
-    std::FILE* stream_ = nullptr;
+    int fd_ = -1;
     std::unique_ptr<std::uint8_t[]> buffer_;
     std::size_t used_ = 0;  // bytes waiting in buffer_; <= kBufferSize
     int error_ = 0;         // errno of the first failure, 0 while all is well

@@ -1,0 +1,67 @@
+// Checked, buffered writes of the report. With SIGPIPE ignored, a closed pipe is an EPIPE here
+// like any other failure, not the end of the process.
+#include "io/report.hpp"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+
+namespace datmend {
+
+Report::Report(int fd) : fd_(fd), buffer_(std::make_unique_for_overwrite<char[]>(kBufferSize)) {}
+
+void Report::print(const char* format, ...) {
+    if (failed()) {
+        return;
+    }
+    char line[512];
+    va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    if (n < 0) {
+        error_ = EINVAL;
+    } else if (static_cast<std::size_t>(n) < sizeof line) {
+        put(line, static_cast<std::size_t>(n));
+    } else {
+        // Longer than a line of the report ever is but for a long file name.
+        auto text = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(n) + 1);
+        va_start(args, format);
+        std::vsnprintf(text.get(), static_cast<std::size_t>(n) + 1, format, args);
+        va_end(args);
+        put(text.get(), static_cast<std::size_t>(n));
+    }
+}
+
+bool Report::flush() {
+    const std::size_t n = used_;
+    used_ = 0;
+    write_out(buffer_.get(), n);
+    return !failed();
+}
+
+void Report::put_through(const char* data, std::size_t n) {
+    flush();
+    if (n >= kBufferSize) {
+        write_out(data, n);
+    } else {
+        std::memcpy(buffer_.get(), data, n);
+        used_ = n;
+    }
+}
+
+void Report::write_out(const char* data, std::size_t n) {
+    while (n > 0 && !failed()) {
+        const ssize_t done = ::write(fd_, data, n);
+        if (done > 0) {
+            data += done;
+            n -= static_cast<std::size_t>(done);
+        } else if (done < 0 && errno != EINTR) {
+            error_ = errno;
+        } else if (done == 0) {
+            error_ = EIO;
+        }
+    }
+}
+
+}  // namespace datmend
