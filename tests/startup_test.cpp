@@ -222,7 +222,7 @@ TEST_F(Startup, OneBlockDeviceNamedTwiceIsRefused) {
         GTEST_SKIP() << "no loop device: losetup needs root";
     }
     const auto r = run_tool({device, device});
-    std::system(("losetup -d " + device).c_str());
+    EXPECT_EQ(std::system(("losetup -d " + device).c_str()), 0);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, device + ": Same file as " + device + "\n");
     EXPECT_EQ(read_file(old_dat), image);

@@ -76,8 +76,8 @@ bool OutputFile::close() {
 
 void OutputFile::close_empty() {
     struct stat st;
-    if (fd_ >= 0 && fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) {
-        (void)ftruncate(fd_, 0);
+    if (fd_ >= 0 && fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && ftruncate(fd_, 0) != 0) {
+        // The write failure that brought us here is what gets reported.
     }
     used_ = 0;
     if (fd_ >= 0) {
