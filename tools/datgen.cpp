@@ -254,7 +254,29 @@ Stretch workload_stretch(const std::string& name, std::size_t size) {
     return {first, first + size / 4 - 1};
 }
 
+// The pathological workloads: W7 every byte 0x01, so that every offset passes the scan's first
+// four rules; W8 20-byte records, each with a wrong trailer and a 1-byte look-alike record 3
+// bytes in, so that every record is a resynchronisation; W9 a fixed-length file of 65,535-byte
+// records whose trailers are all wrong, so that the whole file is scanned and dumped.
+Bytes pathological(const std::string& name, std::size_t size) {
+    if (name == "W7") {
+        return DatFile().raw(Bytes(size - 512, 0x01)).finish();
+    }
+    const bool lookalikes = name == "W8";
+    Record r = lookalikes ? make_record(0, text("ABCD")) : make_record(0, letters(65535, 'A'));
+    r.word4 = lookalikes ? 0x100 : 0;  // with the length's high byte: type 0, length 1 at +3
+    r.trailer = lookalikes ? 1 : 65534;
+    DatFile f(lookalikes ? 0 : 1, lookalikes ? 0 : 65535);
+    while (f.size() < size) {
+        f.add(r);
+    }
+    return f.finish();
+}
+
 Bytes workload(const std::string& name, std::size_t size) {
+    if (name == "W7" || name == "W8" || name == "W9") {
+        return pathological(name, size);
+    }
     if (name != "W1" && name != "W2" && name != "W3" && name != "W4" && name != "W5") {
         return {};
     }

@@ -32,7 +32,8 @@ struct DamageCase {
 };
 DamageCase one_damage(std::uint32_t seed);
 
-// A benchmark workload of about size bytes: "W1" .. "W5"; empty for an unknown name.
+// A benchmark workload of about size bytes: "W1" .. "W5", "W7" .. "W9"; empty for an unknown
+// name.
 Bytes workload(const std::string& name, std::size_t size);
 
 // Where a workload's damaged stretch lies, [first, last], or {0, 0} when it has none.

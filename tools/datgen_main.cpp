@@ -2,8 +2,8 @@
 //   datgen sample FILE            the shipped damaged sample
 //   datgen random SEED FILE       a small, usually damaged file
 //   datgen corpus DIR             the fuzz target's seed corpus, into an existing folder
-//   datgen workload W1..W5 BYTES FILE   a benchmark workload
-//   datgen stretch W1..W5 BYTES FILE    its damaged stretch alone; status 1 when it has none
+//   datgen workload W1..W9 BYTES FILE   a benchmark workload (W6 is W1's file)
+//   datgen stretch W1..W9 BYTES FILE    its damaged stretch alone; status 1 when it has none
 // Exit status 0, or 1 on a wrong command line or a failed write.
 #include <cstdio>
 #include <cstdlib>
@@ -60,7 +60,7 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     std::fputs(
-        "usage: datgen sample FILE | random SEED FILE | corpus DIR | workload|stretch W1..W5 BYTES "
+        "usage: datgen sample FILE | random SEED FILE | corpus DIR | workload|stretch W1..W9 BYTES "
         "FILE\n",
         stderr);
     return 1;

@@ -33,6 +33,22 @@ void Report::print(const char* format, ...) {
     }
 }
 
+void Report::put_decimal(std::int32_t value) {
+    char digits[12];
+    char* end = digits + sizeof digits;
+    char* p = end;
+    // Counted in the negative range, which holds every value, the lowest one included.
+    std::int32_t rest = value < 0 ? value : -value;
+    do {
+        *--p = static_cast<char>('0' - rest % 10);
+        rest /= 10;
+    } while (rest != 0);
+    if (value < 0) {
+        *--p = '-';
+    }
+    put(p, static_cast<std::size_t>(end - p));
+}
+
 bool Report::flush() {
     const std::size_t n = used_;
     used_ = 0;

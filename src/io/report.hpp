@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string_view>
@@ -28,6 +29,18 @@ class Report {
         }
     }
     void put(std::string_view text) { put(text.data(), text.size()); }
+    // A number in signed decimal, as printf's %d writes it.
+    void put_decimal(std::int32_t value);
+
+    // Room for n bytes (n <= kBufferSize) at the end of the buffer, to be formatted in place and
+    // then handed over with commit(); what is not committed is not written.
+    char* reserve(std::size_t n) {
+        if (n > kBufferSize - used_) {
+            flush();
+        }
+        return buffer_.get() + used_;
+    }
+    void commit(std::size_t n) { used_ += n; }
     // printf-formatted text; nothing is formatted once the report has failed.
     void print(const char* format, ...) __attribute__((format(printf, 2, 3)));
 

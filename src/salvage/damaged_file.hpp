@@ -63,8 +63,10 @@ class DamagedFile {
     // The n bytes at offset (n <= kWindowSize / 2) as held in the window, unreadable ones as 0;
     // shorter only where the measured file ends. Valid until the next call on this object.
     std::span<const std::uint8_t> view(std::uint32_t offset, std::size_t n) {
-        if (offset >= start_ && std::uint64_t{offset} + n <= std::uint64_t{start_} + length_) {
-            return {window_.get() + (offset - start_), n};
+        // One comparison: below start_, the difference wraps to far more than the window holds.
+        const std::uint32_t into = offset - start_;
+        if (std::uint64_t{into} + n <= length_) {
+            return {window_.get() + into, n};
         }
         return load(offset, n);
     }

@@ -1,5 +1,6 @@
-// Discard dump: rows are formatted by hand into a fixed buffer, and the range is read in pieces,
-// so memory stays the same whatever the size of the stretch.
+// Discard dump: rows are formatted by hand, from tables, straight into the report's buffer, and
+// the range is taken from the damaged file's window in pieces, so memory stays the same
+// whatever the size of the stretch.
 #include "salvage/dump.hpp"
 
 #include <algorithm>
@@ -12,55 +13,71 @@ namespace {
 
 constexpr std::uint32_t kRowBytes = 16;
 // "00000000: " + 16 x "XX " + "|" + 16 text characters + "|\n"
-constexpr std::size_t kRowWidth = 10 + 3 * kRowBytes + 1 + kRowBytes + 2;
-// A multiple of kRowBytes, so that every piece but the last is made of whole rows.
+constexpr std::size_t kLabelWidth = 10;
+constexpr std::size_t kTextAt = kLabelWidth + 3 * kRowBytes + 1;
+constexpr std::size_t kRowWidth = kTextAt + kRowBytes + 2;
 constexpr std::uint32_t kPieceBytes = 64 * 1024;
 
-constexpr char kHexDigits[] = "0123456789ABCDEF";
+// For every byte value: its two hex digits and a blank (and a pad, so that a column is one
+// 4-byte store), and what the text column shows for it.
+struct RowTables {
+    char hex[256][4];
+    char text[256];
+};
 
-char text_char(std::uint8_t b) {
-    return b >= 0x20 && b <= 0x7E ? static_cast<char>(b) : '~';
+constexpr RowTables make_tables() {
+    constexpr char digits[] = "0123456789ABCDEF";
+    RowTables t{};
+    for (int b = 0; b < 256; ++b) {
+        t.hex[b][0] = digits[b >> 4];
+        t.hex[b][1] = digits[b & 0xF];
+        t.hex[b][2] = ' ';
+        t.hex[b][3] = ' ';
+        t.text[b] = b >= 0x20 && b <= 0x7E ? static_cast<char>(b) : '~';
+    }
+    return t;
 }
 
-// Formats one row of up to 16 bytes labelled with index; returns the end of what it wrote.
-// Where unreadable is given, a byte it marks shows as "??" and "~".
-char* format_row(char* p, std::uint32_t index, const std::uint8_t* bytes,
-                 const std::uint8_t* unreadable, std::uint32_t n) {
-    for (int shift = 28; shift >= 0; shift -= 4) {
-        *p++ = kHexDigits[(index >> shift) & 0xF];
+constexpr RowTables kTables = make_tables();
+
+// Writes the row's position as 8 hex digits, a colon and a blank.
+void format_label(char* p, std::uint32_t index) {
+    for (int i = 0; i < 4; ++i) {
+        std::memcpy(p + 2 * i, kTables.hex[(index >> (24 - 8 * i)) & 0xFF], 2);
     }
-    *p++ = ':';
-    *p++ = ' ';
-    char text[kRowBytes];
-    for (std::uint32_t col = 0; col < kRowBytes; ++col) {
-        if (col < n && unreadable != nullptr && unreadable[col] != 0) {
-            *p++ = '?';
-            *p++ = '?';
-            text[col] = '~';
-        } else if (col < n) {
-            const std::uint8_t b = bytes[col];
-            *p++ = kHexDigits[b >> 4];
-            *p++ = kHexDigits[b & 0xF];
-            text[col] = text_char(b);
-        } else {
-            *p++ = '.';
-            *p++ = '.';
-            text[col] = '~';
+    p[8] = ':';
+    p[9] = ' ';
+}
+
+// Formats one row of up to 16 bytes labelled with index at p, kRowWidth bytes. Where unreadable
+// is given, a byte it marks shows as "??" and "~"; columns past n show as ".." and "~".
+void format_row(char* p, std::uint32_t index, const std::uint8_t* bytes,
+                const std::uint8_t* unreadable, std::uint32_t n) {
+    format_label(p, index);
+    char* hex = p + kLabelWidth;
+    char* text = p + kTextAt;
+    if (n == kRowBytes && unreadable == nullptr) {
+        for (std::uint32_t col = 0; col < kRowBytes; ++col) {
+            std::memcpy(hex + 3 * col, kTables.hex[bytes[col]], 4);  // the pad falls on the next
+            text[col] = kTables.text[bytes[col]];
         }
-        *p++ = ' ';
+    } else {
+        for (std::uint32_t col = 0; col < kRowBytes; ++col) {
+            const bool past = col >= n;
+            const bool lost = !past && unreadable != nullptr && unreadable[col] != 0;
+            std::memcpy(hex + 3 * col, past ? ".. " : lost ? "?? " : kTables.hex[bytes[col]], 3);
+            text[col] = past || lost ? '~' : kTables.text[bytes[col]];
+        }
     }
-    *p++ = '|';
-    std::memcpy(p, text, kRowBytes);
-    p += kRowBytes;
-    *p++ = '|';
-    *p++ = '\n';
-    return p;
+    p[kTextAt - 1] = '|';
+    p[kTextAt + kRowBytes] = '|';
+    p[kTextAt + kRowBytes + 1] = '\n';
 }
 
 // Marks in flags the bytes of the n at offset that the damaged file could not read.
 void mark_unreadable(const DamagedFile& file, std::uint32_t offset, std::uint32_t n,
                      std::vector<std::uint8_t>& flags) {
-    std::fill(flags.begin(), flags.end(), 0);
+    flags.assign(n, 0);
     const std::uint64_t end = std::uint64_t{offset} + n;
     for (auto bad = file.next_unreadable(offset); bad.first < end && bad.first < bad.end;
          bad = file.next_unreadable(bad.end)) {
@@ -70,36 +87,49 @@ void mark_unreadable(const DamagedFile& file, std::uint32_t offset, std::uint32_
     }
 }
 
+void print_dump_header(Report& report, std::uint32_t count, std::uint32_t first) {
+    report.put("\n*** ");
+    report.put_decimal(static_cast<std::int32_t>(count));
+    report.put(" Bytes starting at offset ");
+    report.put_decimal(static_cast<std::int32_t>(first));
+    report.put(" not written to new file ***\n");
+}
+
 }  // namespace
 
 void dump_discarded(SalvageState& state, std::uint32_t first, std::uint32_t last) {
     ++state.error_count;
     const std::uint32_t count = last - first + 1;
     state.dumped_bytes += count;
-    state.report.print("\n*** %d Bytes starting at offset %d not written to new file ***\n",
-                       static_cast<int>(count), static_cast<int>(first));
+    Report& report = state.report;
+    if (report.failed()) {
+        return;  // nothing more of the report can be written: no need to format it
+    }
+    print_dump_header(report, count, first);
 
-    std::vector<std::uint8_t> piece(std::min(count, kPieceBytes));
-    std::vector<std::uint8_t> unreadable(piece.size());
-    std::vector<char> rows((piece.size() + kRowBytes - 1) / kRowBytes * kRowWidth);
+    std::vector<std::uint8_t> padded;      // a piece the file cannot deliver whole
+    std::vector<std::uint8_t> unreadable;  // flags of a piece with unreadable bytes
     for (std::uint32_t done = 0; done < count;) {
         const std::uint32_t n = std::min(count - done, kPieceBytes);
-        const auto got = state.damaged.view(first + done, n);
-        if (!got.empty()) {
-            std::memcpy(piece.data(), got.data(), got.size());
+        const std::uint32_t offset = first + done;
+        const std::uint8_t* bytes = nullptr;
+        if (const auto got = state.damaged.view(offset, n); got.size() == n) {
+            bytes = got.data();
+        } else {
+            padded.assign(got.begin(), got.end());
+            padded.resize(n, 0);
+            bytes = padded.data();
         }
-        std::fill(piece.begin() + static_cast<std::ptrdiff_t>(got.size()), piece.end(), 0);
-        const bool readable = state.damaged.readable(first + done, n);
-        if (!readable) {
-            mark_unreadable(state.damaged, first + done, n, unreadable);
+        const std::uint8_t* flags = nullptr;
+        if (!state.damaged.readable(offset, n)) {
+            mark_unreadable(state.damaged, offset, n, unreadable);
+            flags = unreadable.data();
         }
-
-        char* p = rows.data();
         for (std::uint32_t i = 0; i < n; i += kRowBytes) {
-            p = format_row(p, done + i, piece.data() + i, readable ? nullptr : &unreadable[i],
-                           std::min(kRowBytes, n - i));
+            format_row(report.reserve(kRowWidth), done + i, bytes + i,
+                       flags == nullptr ? nullptr : flags + i, std::min(kRowBytes, n - i));
+            report.commit(kRowWidth);
         }
-        state.report.put(rows.data(), static_cast<std::size_t>(p - rows.data()));
         done += n;
     }
 }

@@ -2,7 +2,6 @@
 // run on into what follows, the dump's header or the offset line.
 #include "salvage/reader.hpp"
 
-#include <cstring>
 #include <span>
 
 #include "salvage/dump.hpp"
@@ -15,15 +14,19 @@ namespace {
 // An empty record is damage like any other (a zeroed stretch reads as a chain of them). Its
 // message is the data-read failure's, with the offset of the empty data and the bytes left.
 void print_empty_record(SalvageState& state, std::uint32_t p) {
-    state.report.put("\n*** Bad Read on Data Block! ***");
-    state.report.print("    Offset = %d, Len = %d\n", static_cast<int>(p + kRecordHeaderSize),
-                       static_cast<int>(state.physical_eof - (p + kRecordHeaderSize)));
+    Report& report = state.report;
+    report.put("\n*** Bad Read on Data Block! ***    Offset = ");
+    report.put_decimal(static_cast<std::int32_t>(p + kRecordHeaderSize));
+    report.put(", Len = ");
+    report.put_decimal(static_cast<std::int32_t>(state.physical_eof - (p + kRecordHeaderSize)));
+    report.put("\n");
 }
 
 // A byte of the record could not be read from the disk: the record cannot be trusted.
 bool unreadable(SalvageState& state, std::uint32_t p) {
-    state.report.put("\n*** Unreadable Record, Read Error! ***\n");
-    state.report.print("    Offset = %d\n", static_cast<int>(p));
+    state.report.put("\n*** Unreadable Record, Read Error! ***\n    Offset = ");
+    state.report.put_decimal(static_cast<std::int32_t>(p));
+    state.report.put("\n");
     return false;
 }
 
@@ -40,9 +43,12 @@ bool check_record(SalvageState& state, std::uint32_t p, std::span<const std::uin
     const std::uint32_t length = state.record.rec_length;
 
     if (has_wrong_fixed_length(state.file_header, state.record.rec_type, state.record.rec_length)) {
-        state.report.put("\n*** Wrong Length in Record Header! ***\n");
-        state.report.print("    Offset = %d, Header Len = %d\n", static_cast<int>(p),
-                           static_cast<int>(length));
+        Report& report = state.report;
+        report.put("\n*** Wrong Length in Record Header! ***\n    Offset = ");
+        report.put_decimal(static_cast<std::int32_t>(p));
+        report.put(", Header Len = ");
+        report.put_decimal(static_cast<std::int32_t>(length));
+        report.put("\n");
         return false;
     }
     // The length is the field most likely to be damaged: records may still follow.
@@ -62,10 +68,14 @@ bool check_record(SalvageState& state, std::uint32_t p, std::span<const std::uin
     state.trailer = decode_trailer(whole.data() + kRecordHeaderSize + length);
 
     if (state.trailer != length) {
-        state.report.put("\n*** Currupt Data, Header does not match Trailer! ***\n");
-        state.report.print("    Offset = %d, Header Len = %d, Trailer Len = %d\n",
-                           static_cast<int>(p), static_cast<int>(length),
-                           static_cast<int>(static_cast<std::int32_t>(state.trailer)));
+        Report& report = state.report;
+        report.put("\n*** Currupt Data, Header does not match Trailer! ***\n    Offset = ");
+        report.put_decimal(static_cast<std::int32_t>(p));
+        report.put(", Header Len = ");
+        report.put_decimal(static_cast<std::int32_t>(length));
+        report.put(", Trailer Len = ");
+        report.put_decimal(static_cast<std::int32_t>(state.trailer));  // 2^31 and up: negative
+        report.put("\n");
         return false;
     }
     if (length == 0) {
@@ -73,18 +83,6 @@ bool check_record(SalvageState& state, std::uint32_t p, std::span<const std::uin
         return false;
     }
     return true;
-}
-
-// The buffer only grows, and then to exactly the record's length.
-void make_room(SalvageState& state, std::uint32_t length) {
-    if (state.record_buffer && state.record_capacity < length) {
-        state.record_buffer.reset();
-        state.record_capacity = 0;
-    }
-    if (!state.record_buffer) {
-        state.record_buffer = std::make_unique_for_overwrite<std::uint8_t[]>(length);
-        state.record_capacity = length;
-    }
 }
 
 }  // namespace
@@ -102,8 +100,7 @@ bool read_next_record(SalvageState& state) {
         std::span<const std::uint8_t> whole;
         if (check_record(state, p, whole)) {
             const std::uint32_t length = state.record.rec_length;
-            make_room(state, length);
-            std::memcpy(state.record_buffer.get(), whole.data() + kRecordHeaderSize, length);
+            state.record_data = whole.subspan(kRecordHeaderSize, length);
             state.damaged.seek(p + kFramingSize + length);
             return true;
         }

@@ -4,7 +4,7 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
+#include <span>
 
 #include "format/layout.hpp"
 #include "io/report.hpp"
@@ -21,9 +21,9 @@ struct SalvageState {
     RecordHeader record;
     std::uint32_t trailer = 0;
 
-    // Reused for every record's data; it only grows, to exactly the longest record so far.
-    std::unique_ptr<std::uint8_t[]> record_buffer;
-    std::uint32_t record_capacity = 0;  // bytes in record_buffer; 0 when it is absent
+    // The record's data as the damaged file's window holds it: no copy is made. Valid until
+    // the file is read again, which is long enough for the copy loop to write it out.
+    std::span<const std::uint8_t> record_data;
 
     std::uint32_t error_count = 0;  // one per dumped stretch
     // Bytes of all dumped stretches together. Only the test checker reads it, to prove that
@@ -33,10 +33,9 @@ struct SalvageState {
     Report report;  // standard output
 };
 
-// Ends the walk: releases the record buffer and closes the damaged file.
+// Ends the walk: closes the damaged file and releases its window.
 inline void end_walk(SalvageState& s) {
-    s.record_buffer.reset();
-    s.record_capacity = 0;
+    s.record_data = {};
     s.damaged.close();
 }
 

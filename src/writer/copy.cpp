@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
+
 #include "salvage/reader.hpp"
 
 namespace datmend {
@@ -16,18 +18,22 @@ WriteFailure failed(WriteFailure::File file, int errnum) {
     return {file, errnum};
 }
 
+// The record re-framed in the new file's buffer: header, data and trailer in one piece.
 bool write_active(SalvageState& state, OutputFile& out, std::uint32_t ordinal) {
     RecordHeader& r = state.record;
     r.rec_type = kActiveRecord;
     r.rec_byte1 = 0;
     r.rec_word4 = 0;
     r.rec_ordinal = ordinal;
-    std::uint8_t head[kRecordHeaderSize];
-    std::uint8_t tail[kTrailerSize];
-    encode_record_header(r, head);
-    encode_trailer(state.trailer, tail);
-    return out.write(head, sizeof head) && out.write(state.record_buffer.get(), r.rec_length) &&
-           out.write(tail, sizeof tail);
+    std::uint8_t* bytes = out.reserve(r.rec_length + kFramingSize);
+    if (bytes == nullptr) {
+        return false;
+    }
+    encode_record_header(r, bytes);
+    std::memcpy(bytes + kRecordHeaderSize, state.record_data.data(), r.rec_length);
+    encode_trailer(state.trailer, bytes + kRecordHeaderSize + r.rec_length);
+    out.commit(r.rec_length + kFramingSize);
+    return true;
 }
 
 }  // namespace
@@ -50,7 +56,7 @@ WriteFailure copy_records(SalvageState& state, OutputFile& new_file, OutputFile*
                 break;
             case kDeletedRecord:
                 if (deleted_file != nullptr &&
-                    !deleted_file->write(state.record_buffer.get(), length)) {
+                    !deleted_file->write(state.record_data.data(), length)) {
                     return failed(WriteFailure::File::deleted_file, deleted_file->error());
                 }
                 ++counts.deleted;

@@ -40,6 +40,15 @@ class OutputFile {
         }
         return write_through(data, n);
     }
+    // Room for n bytes (n <= kBufferSize) to be written in place and then handed over with
+    // commit(); nullptr once a write has failed.
+    std::uint8_t* reserve(std::size_t n) {
+        if (n > kBufferSize - used_ && !flush()) {
+            return nullptr;
+        }
+        return error_ == 0 ? buffer_.get() + used_ : nullptr;
+    }
+    void commit(std::size_t n) { used_ += n; }
     bool flush();
     // Flushes and closes; the file is closed afterwards whatever the result.
     bool close();
