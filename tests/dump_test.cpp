@@ -1,4 +1,5 @@
-// The discard dump, in-process: row layout, text column, counting, and the piecewise path.
+// The discard dump, in-process: row layout, text column, counting, and the piecewise path; and
+// the report's hand-made decimals, which every offset and count in it goes through.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -76,6 +77,18 @@ TEST(Dump, LargeRangeIsTheSameRowByRow) {
     const auto last = static_cast<std::uint32_t>(file.size() - 2);
     datmend::dump_discarded(h.state, 5, last);
     EXPECT_TRUE(h.output() == dump_text(file, 5, last));
+}
+
+TEST(Report, DecimalsAreWhatPrintfWrites) {
+    Harness h(Bytes{});
+    std::string expected;
+    for (const std::int32_t v : {0, 7, 10, 99, 100, 555, 65535, 999999999, 1000000000, 2147483647,
+                                 -1, -10, -2004318071, INT32_MIN}) {
+        h.state.report.put_decimal(v);
+        h.state.report.put(" ");
+        expected += std::to_string(v) + " ";
+    }
+    EXPECT_EQ(h.output(), expected);
 }
 
 }  // namespace

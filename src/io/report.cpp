@@ -34,19 +34,34 @@ void Report::print(const char* format, ...) {
 }
 
 void Report::put_decimal(std::int32_t value) {
-    char digits[12];
-    char* end = digits + sizeof digits;
-    char* p = end;
-    // Counted in the negative range, which holds every value, the lowest one included.
-    std::int32_t rest = value < 0 ? value : -value;
-    do {
-        *--p = static_cast<char>('0' - rest % 10);
-        rest /= 10;
-    } while (rest != 0);
+    static constexpr char kPairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    std::uint32_t rest =
+        value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
+    std::size_t digits = 1;
+    for (std::uint32_t bound = 10; digits < 10 && rest >= bound; bound *= 10) {
+        ++digits;
+    }
+    const std::size_t n = digits + (value < 0 ? 1 : 0);
+    // Written in place, from the last digit back, two at a time.
+    char* p = reserve(n) + n;
+    while (rest >= 100) {
+        p -= 2;
+        std::memcpy(p, kPairs + 2 * (rest % 100), 2);
+        rest /= 100;
+    }
+    if (rest >= 10) {
+        p -= 2;
+        std::memcpy(p, kPairs + 2 * rest, 2);
+    } else {
+        *--p = static_cast<char>('0' + rest);
+    }
     if (value < 0) {
         *--p = '-';
     }
-    put(p, static_cast<std::size_t>(end - p));
+    commit(n);
 }
 
 bool Report::flush() {

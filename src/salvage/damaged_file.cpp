@@ -30,6 +30,7 @@ bool DamagedFile::open(const char* name) {
     start_ = 0;
     length_ = 0;
     pos_ = 0;
+    held_ = kNothingHeld;
     unreadable_.clear();
     return true;
 }
@@ -55,13 +56,21 @@ void DamagedFile::close() {
     length_ = 0;
 }
 
-// Moves the window to the sector that holds offset, keeping what it already holds from there
-// on, and fills the rest of it from the file.
+// Moves the window to the sector that holds offset (or the held offset, where the n bytes still
+// fit), keeping what it already holds from there on, and fills the rest of it from the file.
 std::span<const std::uint8_t> DamagedFile::load(std::uint32_t offset, std::size_t n) {
     if (fd_ < 0 || offset >= size_) {
         return {};
     }
-    const std::uint32_t start = sector_start(offset);
+    std::uint32_t start = sector_start(offset);
+    if (held_ != kNothingHeld) {
+        const std::uint32_t from = sector_start(held_);
+        if (from <= offset && std::uint64_t{offset} + n <= std::uint64_t{from} + kWindowSize) {
+            start = from;
+        } else {
+            held_ = kNothingHeld;  // too far to keep: from now on the window only moves on
+        }
+    }
     std::size_t kept = 0;
     if (start >= start_ && start < std::uint64_t{start_} + length_) {
         kept = length_ - (start - start_);

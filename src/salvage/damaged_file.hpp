@@ -46,6 +46,12 @@ class DamagedFile {
     void close();
     void set_read_function(ReadFunction read) { read_ = std::move(read); }
 
+    // While held, refills keep the window starting at offset as long as what is asked for
+    // still fits; the first refill that cannot drops the hold. The scan holds the start of the
+    // stretch it will dump, so that a short stretch is not read twice.
+    void hold(std::uint32_t offset) { held_ = offset; }
+    void release() { held_ = kNothingHeld; }
+
     std::uint32_t tell() const { return pos_; }
     void seek(std::uint32_t offset) { pos_ = offset; }
 
@@ -97,6 +103,8 @@ class DamagedFile {
     std::uint32_t start_ = 0;  // file offset of window_[0], a multiple of kSectorSize
     std::size_t length_ = 0;   // bytes of the window that hold the file; <= kWindowSize
     std::uint32_t pos_ = 0;
+    static constexpr std::uint32_t kNothingHeld = ~std::uint32_t{0};
+    std::uint32_t held_ = kNothingHeld;
     // Sorted, apart and not touching: every byte known unreadable, below size_.
     std::vector<Stretch> unreadable_;
 };

@@ -49,29 +49,37 @@ void format_label(char* p, std::uint32_t index) {
     p[9] = ' ';
 }
 
+// A row with no byte in it: what the columns past the end of a short last row show.
+constexpr char kEmptyRow[] =
+    "00000000: .. .. .. .. .. .. .. .. .. .. .. .. .. .. .. .. |~~~~~~~~~~~~~~~~|\n";
+static_assert(sizeof kEmptyRow - 1 == kRowWidth);
+
 // Formats one row of up to 16 bytes labelled with index at p, kRowWidth bytes. Where unreadable
 // is given, a byte it marks shows as "??" and "~"; columns past n show as ".." and "~".
 void format_row(char* p, std::uint32_t index, const std::uint8_t* bytes,
                 const std::uint8_t* unreadable, std::uint32_t n) {
+    if (n < kRowBytes) {
+        std::memcpy(p, kEmptyRow, kRowWidth);
+    } else {
+        p[kTextAt + kRowBytes] = '|';
+        p[kTextAt + kRowBytes + 1] = '\n';
+    }
     format_label(p, index);
     char* hex = p + kLabelWidth;
     char* text = p + kTextAt;
-    if (n == kRowBytes && unreadable == nullptr) {
-        for (std::uint32_t col = 0; col < kRowBytes; ++col) {
-            std::memcpy(hex + 3 * col, kTables.hex[bytes[col]], 4);  // the pad falls on the next
-            text[col] = kTables.text[bytes[col]];
-        }
-    } else {
-        for (std::uint32_t col = 0; col < kRowBytes; ++col) {
-            const bool past = col >= n;
-            const bool lost = !past && unreadable != nullptr && unreadable[col] != 0;
-            std::memcpy(hex + 3 * col, past ? ".. " : lost ? "?? " : kTables.hex[bytes[col]], 3);
-            text[col] = past || lost ? '~' : kTables.text[bytes[col]];
+    for (std::uint32_t col = 0; col < n; ++col) {
+        std::memcpy(hex + 3 * col, kTables.hex[bytes[col]], 4);  // the pad falls on the next
+        text[col] = kTables.text[bytes[col]];
+    }
+    hex[3 * n] = n < kRowBytes ? '.' : '|';  // where the last column's pad fell
+    if (unreadable != nullptr) {
+        for (std::uint32_t col = 0; col < n; ++col) {
+            if (unreadable[col] != 0) {
+                std::memcpy(hex + 3 * col, "?? ", 3);
+                text[col] = '~';
+            }
         }
     }
-    p[kTextAt - 1] = '|';
-    p[kTextAt + kRowBytes] = '|';
-    p[kTextAt + kRowBytes + 1] = '\n';
 }
 
 // Marks in flags the bytes of the n at offset that the damaged file could not read.
