@@ -39,6 +39,23 @@ TEST(Scan, WithoutAPlausibleRecordDumpsToTheEnd) {
     EXPECT_EQ(h.state.error_count, 1u);
 }
 
+// Candidates are sifted eight at a time: a record is found in whatever lane it falls, after
+// candidates that pass the first rules but not the trailer's, up to the file's last few bytes.
+TEST(Scan, FindsTheRecordInEveryLaneOfTheSift) {
+    for (std::uint32_t k = 0; k < 24; ++k) {
+        SCOPED_TRACE(k);
+        Bytes file(513 + k, 0x01);  // every offset here passes rules 1 to 4, none rule 5
+        append_record(file, make_record(0, Bytes(5, 'G')));
+        append_record(file, make_record(1, Bytes(1, 'H')));  // the last record: 17 bytes
+        Harness h(file);
+        EXPECT_EQ(datmend::find_next_record(h.state, 512), 513u + k);
+        EXPECT_EQ(h.output(), dump_text(file, 512, 512 + k));
+
+        Harness last(file);
+        EXPECT_EQ(datmend::find_next_record(last.state, 513 + k), 513u + k + 21);
+    }
+}
+
 TEST(Scan, FixedLengthAcceptsOverheadOfAnyLengthButNotActiveOfTheWrongOne) {
     Bytes wrong(520, 0xEE);
     append_record(wrong,
