@@ -27,6 +27,24 @@ struct FaultyDisk {
     std::set<std::uint32_t> found_bad;
     bool read_again = false;
 
+    // Forgets what the reader did, for another run on the same disk.
+    void forget() {
+        reads = 0;
+        reads_of_sector.clear();
+        found_bad.clear();
+        read_again = false;
+    }
+
+    // True when no sector was read alone twice, nor any read reached a sector found bad.
+    bool read_each_sector_once() const {
+        for (const auto& [sector, count] : reads_of_sector) {
+            if (count > 1) {
+                return false;
+            }
+        }
+        return !read_again;
+    }
+
     datmend::DamagedFile::ReadFunction reader() {
         return [this](int fd, void* buf, std::size_t n, off_t offset) -> ssize_t {
             ++reads;

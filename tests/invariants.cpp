@@ -1,12 +1,14 @@
-// The salvage properties, checked on the files an in-process run leaves behind.
+// The salvage properties, checked on the files and the report an in-process run leaves behind.
 #include "invariants.hpp"
 
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
+#include <cstring>
 
 #include "builder.hpp"
 #include "driver/entry.hpp"
@@ -14,6 +16,159 @@
 namespace testkit {
 
 using namespace datbuild;
+
+namespace {
+
+// The file's bytes from offset, n of them, read as they are on disk.
+Bytes read_range(const std::string& path, std::uint64_t offset, std::size_t n) {
+    Bytes b(n);
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    std::size_t got = 0;
+    if (f != nullptr) {
+        if (fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0) {
+            got = std::fread(b.data(), 1, n, f);
+        }
+        std::fclose(f);
+    }
+    b.resize(got);
+    return b;
+}
+
+std::uint64_t size_of(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+}
+
+// FNV-1a over the whole file, a piece at a time.
+std::uint64_t checksum(const std::string& path) {
+    std::uint64_t h = 14695981039346656037ull;
+    const std::uint64_t size = size_of(path);
+    for (std::uint64_t at = 0; at < size; at += 1 << 16) {
+        for (const std::uint8_t byte : read_range(path, at, 1 << 16)) {
+            h = (h ^ byte) * 1099511628211ull;
+        }
+    }
+    return h;
+}
+
+// The new file's own framing: header block, then active records numbered from 0, to the end.
+std::string check_new_file(const Bytes& b, std::uint32_t active) {
+    if (b.size() < 512) {
+        return "new file shorter than its header block";
+    }
+    if (le32_at(b, 8) != 0 || le32_at(b, 12) != b.size()) {
+        return "new file header not patched";
+    }
+    std::size_t p = 512;
+    std::uint32_t i = 0;
+    for (; p < b.size(); ++i) {
+        if (p + 16 > b.size()) {
+            return "new file ends inside a record";
+        }
+        const std::uint32_t n = le16_at(b, p + 2);
+        if (b[p] != 0 || b[p + 1] != 0 || le32_at(b, p + 4) != 0 || le32_at(b, p + 8) != i ||
+            n == 0 || p + 16 + n > b.size() || le32_at(b, p + 12 + n) != n) {
+            return "bad record " + std::to_string(i) + " in new file";
+        }
+        p += 16 + n;
+    }
+    return i == active ? "" : "new file holds a different number of records than copied";
+}
+
+// Where the disk fails, as the tool must see it.
+struct Lost {
+    const FaultyDisk* disk = nullptr;
+    std::uint64_t eof = 0;
+
+    bool at(std::uint64_t b) const {
+        return disk != nullptr && b < eof &&
+               (disk->bad_sectors.count(static_cast<std::uint32_t>(b / 512)) != 0 ||
+                (disk->size && b >= *disk->size));
+    }
+    std::uint64_t count(std::uint64_t from) const {
+        std::uint64_t n = 0;
+        for (std::uint64_t sector = from / 512; disk != nullptr && sector * 512 < eof; ++sector) {
+            const std::uint64_t first = std::max(from, sector * 512);
+            const std::uint64_t end = std::min(eof, sector * 512 + 512);
+            if (disk->bad_sectors.count(static_cast<std::uint32_t>(sector)) != 0) {
+                n += end - first;
+            } else if (disk->size && end > *disk->size) {
+                n += end - std::max<std::uint64_t>(first, *disk->size);
+            }
+        }
+        return n;
+    }
+};
+
+constexpr std::uint32_t kPiece = 1 << 16;  // a multiple of a row's 16 bytes
+
+// Reads the report line by line and checks every dump in it against the file and the disk;
+// sets unreadable to the summary's count of unreadable bytes (0 without that line) and
+// question_marks to the "??" shown.
+std::string check_dumps(int report_fd, const std::string& old_dat, const Lost& lost,
+                        std::uint64_t& unreadable, std::uint64_t& question_marks) {
+    std::FILE* report = fdopen(dup(report_fd), "r");
+    std::rewind(report);
+    char* line = nullptr;
+    std::size_t capacity = 0;
+    std::string why;
+    unreadable = 0;
+    question_marks = 0;
+    while (why.empty() && getline(&line, &capacity, report) > 0) {
+        unsigned count = 0;
+        unsigned first = 0;
+        unsigned long long skipped = 0;
+        if (std::sscanf(line, "    Unreadable Bytes Skipped = %llu", &skipped) == 1) {
+            unreadable = skipped;
+        }
+        if (std::sscanf(line, "*** %u Bytes starting at offset %u not written", &count, &first) !=
+            2) {
+            continue;
+        }
+        Bytes piece;  // the stretch's bytes on disk, a piece at a time
+        for (std::uint32_t i = 0; i < count && why.empty(); i += 16) {
+            if (i % kPiece == 0) {
+                piece = read_range(old_dat, first + i, std::min(kPiece, count - i));
+                piece.resize(std::min(kPiece, count - i), 0);
+            }
+            const std::uint32_t n = std::min<std::uint32_t>(16, count - i);
+            std::uint8_t flags[16] = {};
+            for (std::uint32_t k = 0; k < n; ++k) {
+                flags[k] = lost.at(first + i + k) ? 1 : 0;
+                question_marks += flags[k];
+            }
+            if (getline(&line, &capacity, report) <= 0 ||
+                line != dump_row(piece.data() + i % kPiece, flags, n, i)) {
+                why = "dump at " + std::to_string(first) + " shows row " + std::to_string(i / 16) +
+                      " wrong: " + (line != nullptr ? line : "");
+            }
+        }
+    }
+    std::free(line);
+    std::fclose(report);
+    return why;
+}
+
+// A report that says the new file is clean: no errors and no warning.
+bool says_clean(int report_fd) {
+    const std::string text = read_all(report_fd);
+    return text.find("File Errors Found = 0\n") != std::string::npos &&
+           text.find("WARNING") == std::string::npos;
+}
+
+class ReportFile {
+  public:
+    ReportFile() : fd_(memfd_create("report", 0)) {}
+    ~ReportFile() { close(fd_); }
+    ReportFile(const ReportFile&) = delete;
+    ReportFile& operator=(const ReportFile&) = delete;
+    int fd() const { return fd_; }
+
+  private:
+    int fd_;
+};
+
+}  // namespace
 
 std::string read_all(int fd) {
     std::string s;
@@ -28,8 +183,35 @@ std::string read_all(int fd) {
     }
 }
 
+std::string dump_row(const std::uint8_t* bytes, const std::uint8_t* lost, std::uint32_t n,
+                     std::uint32_t index) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string row;
+    for (int shift = 28; shift >= 0; shift -= 4) {
+        row += kDigits[(index >> shift) & 0xF];
+    }
+    row += ": ";
+    std::string text;
+    for (std::uint32_t col = 0; col < 16; ++col) {
+        if (col >= n) {
+            row += ".. ";
+            text += '~';
+        } else if (lost != nullptr && lost[col] != 0) {
+            row += "?? ";
+            text += '~';
+        } else {
+            const std::uint8_t b = bytes[col];
+            row += kDigits[b >> 4];
+            row += kDigits[b & 0xF];
+            row += ' ';
+            text += b >= 0x20 && b <= 0x7E ? static_cast<char>(b) : '~';
+        }
+    }
+    return row + "|" + text + "|\n";
+}
+
 InProcessRun salvage(const std::vector<std::string>& names,
-                     const datmend::DamagedFile::ReadFunction& read) {
+                     const datmend::DamagedFile::ReadFunction& read, int report_fd) {
     std::vector<std::string> args{"datmend"};
     args.insert(args.end(), names.begin(), names.end());
     std::vector<char*> argv;
@@ -40,7 +222,8 @@ InProcessRun salvage(const std::vector<std::string>& names,
 
     char* errors = nullptr;
     std::size_t length = 0;
-    const int report = memfd_create("report", 0);
+    const ReportFile own;
+    const int report = report_fd >= 0 ? report_fd : own.fd();
     InProcessRun run;
     {
         datmend::RunState state;
@@ -57,55 +240,37 @@ InProcessRun salvage(const std::vector<std::string>& names,
         run.active = c.active;
         std::fclose(state.err);
     }
-    run.report = read_all(report) + std::string(errors, length);
+    if (report_fd < 0) {
+        run.report = read_all(report);
+    }
+    run.report += std::string(errors, length);
     std::free(errors);
-    close(report);
     return run;
 }
 
-namespace {
-
-// The new file's own framing: header block, then active records numbered from 0, to the end.
-std::string check_new_file(const Bytes& b, std::uint32_t active) {
-    if (b.size() < 512) {
-        return "new file shorter than its header block";
-    }
-    if (le32_at(b, 8) != 0 || le32_at(b, 12) != b.size()) {
-        return "new file header not patched";
-    }
-    std::size_t p = 512;
-    for (std::uint32_t i = 0; p < b.size(); ++i) {
-        if (p + 16 > b.size()) {
-            return "new file ends inside a record";
-        }
-        const std::uint32_t n = le16_at(b, p + 2);
-        if (b[p] != 0 || b[p + 1] != 0 || le32_at(b, p + 4) != 0 || le32_at(b, p + 8) != i ||
-            n == 0 || p + 16 + n > b.size() || le32_at(b, p + 12 + n) != n) {
-            return "bad record " + std::to_string(i) + " in new file";
-        }
-        p += 16 + n;
-        if (p == b.size() && i + 1 != active) {
-            return "new file holds a different number of records than copied";
-        }
-    }
-    return "";
-}
-
-}  // namespace
-
-std::string check_salvage(const std::uint8_t* data, std::size_t size, const std::string& dir) {
+std::string check_salvage(const std::string& dir, FaultyDisk* disk) {
     const std::string old_dat = dir + "/old.dat";
     const std::string new_dat = dir + "/new.dat";
     const std::string del_dat = dir + "/del.dat";
-    const Bytes damaged(data, data + size);
-    write_file(old_dat, damaged);
+    const std::uint64_t size = size_of(old_dat);
+    const std::uint64_t sum = checksum(old_dat);
+    const Lost lost{disk, size};
+    const auto read = disk != nullptr ? disk->reader() : datmend::DamagedFile::ReadFunction{};
 
-    const InProcessRun first = salvage({old_dat, new_dat, del_dat});
-    if (read_file(old_dat) != damaged) {
+    const ReportFile report;
+    const InProcessRun first = salvage({old_dat, new_dat, del_dat}, read, report.fd());
+    if (checksum(old_dat) != sum) {
         return "damaged file modified";
     }
-    const bool header_passes = size >= 16 && le16_at(damaged, 0) <= 3 && le16_at(damaged, 2) == 2;
-    if (!header_passes) {
+    if (disk != nullptr && !disk->read_each_sector_once()) {
+        return "a sector was read again";
+    }
+    const Bytes head = read_range(old_dat, 0, 16);
+    bool header_readable = head.size() == 16;
+    for (std::uint64_t b = 0; b < 16; ++b) {
+        header_readable = header_readable && !lost.at(b);
+    }
+    if (!header_readable || le16_at(head, 0) > 3 || le16_at(head, 2) != 2) {
         return first.status == 4 || first.status == 9 ? "" : "bad header not refused";
     }
     if (first.status != static_cast<int>(std::min<std::uint32_t>(first.errors, 255))) {
@@ -115,26 +280,45 @@ std::string check_salvage(const std::uint8_t* data, std::size_t size, const std:
         return "bytes unaccounted for: " + std::to_string(first.accounted) + " of " +
                std::to_string(size - 512);
     }
-    const Bytes fresh = read_file(new_dat);
+    std::uint64_t unreadable = 0;
+    std::uint64_t question_marks = 0;
+    if (std::string why = check_dumps(report.fd(), old_dat, lost, unreadable, question_marks);
+        !why.empty()) {
+        return why;
+    }
+    if (unreadable != lost.count(0) || question_marks != lost.count(512)) {
+        return "unreadable bytes: " + std::to_string(unreadable) + " counted, " +
+               std::to_string(question_marks) + " shown, " + std::to_string(lost.count(0)) +
+               " lost";
+    }
+    const Bytes fresh = read_range(new_dat, 0, size_of(new_dat));
     if (std::string why = check_new_file(fresh, first.active); !why.empty()) {
         return why;
     }
 
-    const InProcessRun without = salvage({old_dat, new_dat});
-    if (without.status != first.status || read_file(new_dat) != fresh) {
+    if (disk != nullptr) {
+        disk->forget();
+    }
+    const InProcessRun without = salvage({old_dat, new_dat}, read, ReportFile().fd());
+    if (without.status != first.status || read_range(new_dat, 0, fresh.size() + 1) != fresh) {
         return "salvage without a deleted-records file differs";
     }
 
     const std::string again_dat = dir + "/again.dat";
-    const InProcessRun again = salvage({new_dat, again_dat, del_dat});
-    if (again.status != 0 || again.report.find("File Errors Found = 0\n") == std::string::npos ||
-        again.report.find("WARNING") != std::string::npos) {
-        return "new file is not clean:\n" + again.report;
+    const ReportFile again_report;
+    const InProcessRun again = salvage({new_dat, again_dat, del_dat}, {}, again_report.fd());
+    if (again.status != 0 || !says_clean(again_report.fd())) {
+        return "new file is not clean:\n" + read_all(again_report.fd());
     }
-    if (read_file(again_dat) != fresh || !read_file(del_dat).empty()) {
+    if (read_range(again_dat, 0, fresh.size() + 1) != fresh || size_of(del_dat) != 0) {
         return "salvaging the new file changes it";
     }
     return "";
+}
+
+std::string check_salvage(const std::uint8_t* data, std::size_t size, const std::string& dir) {
+    write_file(dir + "/old.dat", Bytes(data, data + size));
+    return check_salvage(dir);
 }
 
 }  // namespace testkit

@@ -42,10 +42,7 @@ class Sectors : public FilesTest {
         EXPECT_EQ(run.report, banner(old_dat, new_dat) + header_report(0, 0, 2, 0, eof) + e.body);
         EXPECT_EQ(run.status, e.errors);
         EXPECT_EQ(read_file(new_dat), e.new_file);
-        for (const auto& [sector, reads] : disk.reads_of_sector) {
-            EXPECT_LE(reads, 1) << "sector " << sector << " read again";
-        }
-        EXPECT_FALSE(disk.read_again);
+        EXPECT_TRUE(disk.read_each_sector_once());
     }
 };
 

@@ -126,23 +126,16 @@ std::string dump_text(const Bytes& file, std::uint32_t first, std::uint32_t last
     const std::uint32_t count = last - first + 1;
     std::string s =
         format("\n*** %d Bytes starting at offset %d not written to new file ***\n", count, first);
-    for (std::uint32_t i = 0; i < count;) {
-        s += format("%-8.8X: ", i);
-        std::string txt;
-        for (int col = 0; col < 16; ++col, ++i) {
-            if (i < count && first + i < unreadable.size() && unreadable[first + i]) {
-                s += "?? ";
-                txt += '~';
-            } else if (i < count) {
-                const std::uint8_t b = first + i < file.size() ? file[first + i] : 0;
-                s += format("%-2.2X ", b);
-                txt += (b >= 0x20 && b <= 0x7E) ? static_cast<char>(b) : '~';
-            } else {
-                s += ".. ";
-                txt += '~';
-            }
+    for (std::uint32_t i = 0; i < count; i += 16) {
+        std::uint8_t bytes[16] = {};
+        std::uint8_t lost[16] = {};
+        const std::uint32_t n = std::min<std::uint32_t>(16, count - i);
+        for (std::uint32_t k = 0; k < n; ++k) {
+            const std::size_t b = first + i + k;
+            bytes[k] = b < file.size() ? file[b] : 0;  // past the end: what the tool shows
+            lost[k] = b < unreadable.size() && unreadable[b] ? 1 : 0;
         }
-        s += format("|%-16.16s|\n", txt.c_str());
+        s += dump_row(bytes, lost, n, i);
     }
     return s;
 }

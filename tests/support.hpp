@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "builder.hpp"
+#include "invariants.hpp"
 
 namespace testkit {
 

@@ -174,46 +174,6 @@ Bytes make_sample() {
     return b;
 }
 
-std::vector<std::pair<std::string, Bytes>> corpus_files() {
-    std::vector<std::pair<std::string, Bytes>> files{{"sample.dat", make_sample()}};
-
-    Record first = make_record(0, letters_for(0, 5));
-    first.byte1 = 5;
-    first.word4 = 7;
-    first.ordinal = 99;
-    Record last = make_record(0, letters_for(0, 6));
-    last.ordinal = 345;
-    DatFile clean(0, 0, 2, 700);
-    clean.add(first).deleted(text("DEL")).add(make_record(2, letters_for(2, 4))).add(last);
-    files.emplace_back("clean.dat", clean.finish());
-
-    Record torn = make_record(0, letters_for(0, 10));
-    torn.trailer = 9;
-    DatFile mismatch;
-    mismatch.add(make_record(0, letters_for(0, 5)))
-        .add(torn)
-        .add(make_record(0, letters_for(0, 7)));
-    files.emplace_back("trailer-mismatch.dat", mismatch.finish());
-
-    DatFile empty;
-    empty.add(make_record(0, letters_for(0, 5)))
-        .add(make_record(0, letters_for(0, 0)))
-        .add(make_record(0, letters_for(0, 7)));
-    files.emplace_back("empty-record.dat", empty.finish());
-
-    DatFile fixed(1, 8);
-    fixed.add(make_record(0, letters_for(0, 8)))
-        .add(make_record(1, letters_for(1, 30)))
-        .add(make_record(2, letters_for(2, 30)))
-        .add(make_record(1, letters_for(1, 8)));
-    files.emplace_back("fixed-length.dat", fixed.finish());
-
-    for (std::uint32_t seed = 1; seed <= 40; ++seed) {
-        files.emplace_back("random-" + std::to_string(seed) + ".dat", random_damaged(seed));
-    }
-    return files;
-}
-
 Bytes random_damaged(std::uint32_t seed) {
     std::mt19937 rng(seed);
     const auto organization = static_cast<std::uint16_t>(pick(rng, 0, 3));

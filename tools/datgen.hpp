@@ -16,11 +16,6 @@ using datbuild::Bytes;
 // The small damaged file shipped as examples/damaged.dat.
 Bytes make_sample();
 
-// The seed corpus of the fuzz target, each with a file name: the sample, a clean run with every
-// record type, a trailer mismatch, an empty record, a fixed-length file with records of the
-// wrong length, and a set of small random files.
-std::vector<std::pair<std::string, Bytes>> corpus_files();
-
 // A small file, usually damaged in a few places, the same for the same seed.
 Bytes random_damaged(std::uint32_t seed);
 

@@ -1,7 +1,7 @@
 // datgen: writes generated data files.
 //   datgen sample FILE            the shipped damaged sample
 //   datgen random SEED FILE       a small, usually damaged file
-//   datgen corpus DIR             the fuzz target's seed corpus, into an existing folder
+//   datgen corpus DIR             the fuzz target's seed recipes, into an existing folder
 //   datgen workload W1..W9 BYTES FILE   a benchmark workload (W6 is W1's file)
 //   datgen stretch W1..W9 BYTES FILE    its damaged stretch alone; status 1 when it has none
 // Exit status 0, or 1 on a wrong command line or a failed write.
@@ -10,6 +10,7 @@
 #include <string>
 
 #include "datgen.hpp"
+#include "recipe.hpp"
 
 namespace {
 
@@ -35,7 +36,7 @@ int main(int argc, char* argv[]) {
             argv[3]);
     }
     if (what == "corpus" && argc == 3) {
-        for (const auto& [name, bytes] : datgen::corpus_files()) {
+        for (const auto& [name, bytes] : datgen::recipe_corpus()) {
             if (save(bytes, (std::string(argv[2]) + "/" + name).c_str()) != 0) {
                 return 1;
             }
