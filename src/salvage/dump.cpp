@@ -42,11 +42,44 @@ constexpr RowTables kTables = make_tables();
 
 // Writes the row's position as 8 hex digits, a colon and a blank.
 void format_label(char* p, std::uint32_t index) {
-    for (int i = 0; i < 4; ++i) {
-        std::memcpy(p + 2 * i, kTables.hex[(index >> (24 - 8 * i)) & 0xFF], 2);
-    }
+    std::memcpy(p, kTables.hex[index >> 24], 2);
+    std::memcpy(p + 2, kTables.hex[(index >> 16) & 0xFF], 2);
+    std::memcpy(p + 4, kTables.hex[(index >> 8) & 0xFF], 2);
+    std::memcpy(p + 6, kTables.hex[index & 0xFF], 2);
     p[8] = ':';
     p[9] = ' ';
+}
+
+// The hex and text columns of the first n bytes of a row.
+void format_columns(char* hex, char* text, const std::uint8_t* bytes, std::uint32_t n) {
+    for (std::uint32_t col = 0; col < n; ++col) {
+        std::memcpy(hex + 3 * col, kTables.hex[bytes[col]], 4);  // the pad falls on the next
+        text[col] = kTables.text[bytes[col]];
+    }
+}
+
+// The text column of eight bytes at once, in plain 64-bit arithmetic that keeps every byte to
+// itself: a byte from 0x20 to 0x7E stands for itself, any other shows as "~".
+void format_text8(char* text, const std::uint8_t* bytes) {
+    constexpr std::uint64_t ones = 0x0101010101010101ull;
+    std::uint64_t x;
+    std::memcpy(&x, bytes, sizeof x);
+    const std::uint64_t low7 = x & 0x7F * ones;
+    const std::uint64_t from_blank = (low7 + 0x60 * ones) & 0x80 * ones;  // low 7 bits >= 0x20
+    const std::uint64_t from_delete = (low7 + ones) & 0x80 * ones;        // low 7 bits == 0x7F
+    const std::uint64_t shown = from_blank & ~from_delete & ~x & 0x80 * ones;
+    const std::uint64_t keep = (shown >> 7) * 0xFF;
+    const std::uint64_t out = (x & keep) | ('~' * ones & ~keep);
+    std::memcpy(text, &out, sizeof out);
+}
+
+// A full row's columns: a fixed count, so that the hex loop unrolls.
+void format_full_columns(char* hex, char* text, const std::uint8_t* bytes) {
+    for (std::uint32_t col = 0; col < kRowBytes; ++col) {
+        std::memcpy(hex + 3 * col, kTables.hex[bytes[col]], 4);  // the pad falls on the next
+    }
+    format_text8(text, bytes);
+    format_text8(text + 8, bytes + 8);
 }
 
 // A row with no byte in it: what the columns past the end of a short last row show.
@@ -67,9 +100,10 @@ void format_row(char* p, std::uint32_t index, const std::uint8_t* bytes,
     format_label(p, index);
     char* hex = p + kLabelWidth;
     char* text = p + kTextAt;
-    for (std::uint32_t col = 0; col < n; ++col) {
-        std::memcpy(hex + 3 * col, kTables.hex[bytes[col]], 4);  // the pad falls on the next
-        text[col] = kTables.text[bytes[col]];
+    if (n == kRowBytes) {
+        format_full_columns(hex, text, bytes);
+    } else {
+        format_columns(hex, text, bytes, n);
     }
     hex[3 * n] = n < kRowBytes ? '.' : '|';  // where the last column's pad fell
     if (unreadable != nullptr) {
