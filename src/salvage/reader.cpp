@@ -30,6 +30,14 @@ bool unreadable(SalvageState& state, std::uint32_t p) {
     return false;
 }
 
+// "    Offset = <p>, Header Len = <length>", without a newline.
+void print_offset_and_length(Report& report, std::uint32_t p, std::uint32_t length) {
+    report.put("    Offset = ");
+    report.put_decimal(static_cast<std::int32_t>(p));
+    report.put(", Header Len = ");
+    report.put_decimal(static_cast<std::int32_t>(length));
+}
+
 // Runs the checks on the record at p in their order. True when it is intact, with its header
 // and trailer in the state and whole holding the record with its framing; false after the first
 // failed check has printed its diagnosis, and the walk must resynchronise.
@@ -43,12 +51,9 @@ bool check_record(SalvageState& state, std::uint32_t p, std::span<const std::uin
     const std::uint32_t length = state.record.rec_length;
 
     if (has_wrong_fixed_length(state.file_header, state.record.rec_type, state.record.rec_length)) {
-        Report& report = state.report;
-        report.put("\n*** Wrong Length in Record Header! ***\n    Offset = ");
-        report.put_decimal(static_cast<std::int32_t>(p));
-        report.put(", Header Len = ");
-        report.put_decimal(static_cast<std::int32_t>(length));
-        report.put("\n");
+        state.report.put("\n*** Wrong Length in Record Header! ***\n");
+        print_offset_and_length(state.report, p, length);
+        state.report.put("\n");
         return false;
     }
     // The length is the field most likely to be damaged: records may still follow.
@@ -68,14 +73,11 @@ bool check_record(SalvageState& state, std::uint32_t p, std::span<const std::uin
     state.trailer = decode_trailer(whole.data() + kRecordHeaderSize + length);
 
     if (state.trailer != length) {
-        Report& report = state.report;
-        report.put("\n*** Currupt Data, Header does not match Trailer! ***\n    Offset = ");
-        report.put_decimal(static_cast<std::int32_t>(p));
-        report.put(", Header Len = ");
-        report.put_decimal(static_cast<std::int32_t>(length));
-        report.put(", Trailer Len = ");
-        report.put_decimal(static_cast<std::int32_t>(state.trailer));  // 2^31 and up: negative
-        report.put("\n");
+        state.report.put("\n*** Currupt Data, Header does not match Trailer! ***\n");
+        print_offset_and_length(state.report, p, length);
+        state.report.put(", Trailer Len = ");
+        state.report.put_decimal(static_cast<std::int32_t>(state.trailer));  // 2^31 up: negative
+        state.report.put("\n");
         return false;
     }
     if (length == 0) {
