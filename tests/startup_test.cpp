@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <thread>
 
 #include "support.hpp"
 
@@ -287,7 +289,7 @@ TEST_F(Startup, RefusesInputsItCannotSalvage) {
 
     // A FIFO as old_file or new_file is refused without being opened, which would wait for
     // ever for the other end; nothing is created.
-    write_file(old_dat, DatFile().active(text("a")).finish());
+    write_file(old_dat, DatFile().active(text("a")).deleted(text("gone")).finish());
     r = run_tool({pipe, new_dat, del_dat});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, pipe + ": Illegal seek\n");
@@ -297,6 +299,19 @@ TEST_F(Startup, RefusesInputsItCannotSalvage) {
     EXPECT_EQ(r.out, "");
     EXPECT_FALSE(exists(new_dat));
     EXPECT_FALSE(exists(del_dat));
+
+    // A deleted-records file may be a pipe, as from a process substitution: it is only written
+    // straight through.
+    std::string received;
+    std::thread reader([&] {
+        std::ifstream in(pipe, std::ios::binary);
+        received.assign(std::istreambuf_iterator<char>(in), {});
+    });
+    r = run_tool({old_dat, new_dat, pipe});
+    reader.join();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(received, "gone");
+    fs::remove(new_dat);
 
     std::FILE* huge = std::fopen(old_dat.c_str(), "wb");
     ASSERT_EQ(ftruncate(fileno(huge), off_t{1} << 31), 0);

@@ -51,8 +51,7 @@ int refuse_same_file(RunState& state, const std::string& name,
                      std::initializer_list<const std::string*> others, int status) {
     for (const std::string* other : others) {
         if (same_file(name, *other)) {
-            std::fprintf(state.err, "%s: Same file as %s\n", name.c_str(), other->c_str());
-            return status;
+            return report_failure(state, name, "Same file as " + *other, status);
         }
     }
     return 0;
@@ -215,7 +214,7 @@ bool report_lost(RunState& state) {
     if (report.flush()) {
         return false;
     }
-    std::fprintf(state.err, "standard output: %s\n", std::strerror(report.error()));
+    report_file_error(state, "standard output", report.error(), kReportLost);
     return true;
 }
 

@@ -7,9 +7,14 @@
 
 namespace datmend {
 
-int report_file_error(RunState& state, const std::string& name, int errnum, int status) {
-    std::fprintf(state.err, "%s: %s\n", name.c_str(), std::strerror(errnum));
+int report_failure(RunState& state, const std::string& name, const std::string& reason,
+                   int status) {
+    std::fprintf(state.err, "%s: %s\n", name.c_str(), reason.c_str());
     return status;
+}
+
+int report_file_error(RunState& state, const std::string& name, int errnum, int status) {
+    return report_failure(state, name, std::strerror(errnum), status);
 }
 
 int report_write_failure(RunState& state, const WriteFailure& failure) {

@@ -29,8 +29,12 @@ struct RunState {
     std::FILE* err = stderr;  // "<file name>: <system text>" lines
 };
 
-// The one way a file failure is reported: writes "<name>: <system text for errnum>\n" to the
-// error stream and returns status, the exit status the failure ends the run with.
+// The one way a failure of a file is reported: writes "<name>: <reason>\n" to the error stream
+// and returns status, the exit status the failure ends the run with.
+int report_failure(RunState& state, const std::string& name, const std::string& reason,
+                   int status);
+
+// The same with the system's words for errnum as the reason.
 int report_file_error(RunState& state, const std::string& name, int errnum, int status);
 
 // Reports a failed write of an output file with that file's name and exit status.
