@@ -1,9 +1,12 @@
 // A failing disk for the damaged file's read seam: reads that reach a bad sector deliver what
-// lies before it and then fail with EIO, and the file may have shrunk under the reader.
+// lies before it and then fail with EIO, and the file may have shrunk under the reader. It also
+// watches the reader: no byte of a sector may be asked for again once a read of that sector
+// alone has delivered it, and no read may reach a sector whose read alone has failed.
 #pragma once
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <map>
@@ -20,51 +23,44 @@ struct FaultyDisk {
     std::set<std::uint32_t> bad_sectors;  // sector numbers: offset / 512
     std::optional<std::uint32_t> size;    // the size the file has shrunk to
 
-    // What the reader did: reads in all, reads that stayed inside one sector, by sector, and
-    // whether a read reached a sector after a read of that sector alone had failed.
+    // What the reader did: reads in all; for each sector read alone, where what it delivered
+    // ends; the sectors whose read alone failed; and whether a rule above was broken.
     int reads = 0;
-    std::map<std::uint32_t, int> reads_of_sector;
+    std::map<std::uint32_t, std::uint64_t> delivered_to;
     std::set<std::uint32_t> found_bad;
     bool read_again = false;
 
     // Forgets what the reader did, for another run on the same disk.
     void forget() {
         reads = 0;
-        reads_of_sector.clear();
+        delivered_to.clear();
         found_bad.clear();
         read_again = false;
     }
 
-    // True when no sector was read alone twice, nor any read reached a sector found bad.
-    bool read_each_sector_once() const {
-        for (const auto& [sector, count] : reads_of_sector) {
-            if (count > 1) {
-                return false;
-            }
-        }
-        return !read_again;
-    }
+    bool read_each_sector_once() const { return !read_again; }
 
     datmend::DamagedFile::ReadFunction reader() {
         return [this](int fd, void* buf, std::size_t n, off_t offset) -> ssize_t {
             ++reads;
-            const auto first = static_cast<std::uint32_t>(offset);
+            const auto first = static_cast<std::uint64_t>(offset);
             const bool one_sector = n <= kSector && first / kSector == (first + n - 1) / kSector;
-            if (one_sector) {
-                ++reads_of_sector[first / kSector];
+            const auto sector = static_cast<std::uint32_t>(first / kSector);
+            if (one_sector && delivered_to.count(sector) != 0 && first < delivered_to[sector]) {
+                read_again = true;
             }
             std::uint64_t end = first + n;
             if (size) {
                 end = std::min<std::uint64_t>(end, *size);
             }
             for (std::uint64_t s = first / kSector; s * kSector < end; ++s) {
-                const auto sector = static_cast<std::uint32_t>(s);
-                read_again = read_again || found_bad.count(sector) != 0;
-                if (bad_sectors.count(sector) != 0) {
+                const auto at = static_cast<std::uint32_t>(s);
+                read_again = read_again || found_bad.count(at) != 0;
+                if (bad_sectors.count(at) != 0) {
                     end = std::max<std::uint64_t>(first, s * kSector);
                     if (end == first) {
                         if (one_sector) {
-                            found_bad.insert(sector);
+                            found_bad.insert(at);
                         }
                         errno = EIO;
                         return -1;
@@ -72,10 +68,12 @@ struct FaultyDisk {
                     break;
                 }
             }
-            if (end <= first) {
-                return 0;
+            const ssize_t got =
+                end <= first ? 0 : ::pread(fd, buf, static_cast<std::size_t>(end - first), offset);
+            if (one_sector && got >= 0) {
+                delivered_to[sector] = std::max(delivered_to[sector], first + got);
             }
-            return ::pread(fd, buf, static_cast<std::size_t>(end - first), offset);
+            return got;
         };
     }
 };

@@ -52,7 +52,7 @@ Bytes record_bytes(const Recipe::Run& run) {
         std::fill_n(b.begin(), 12, run.fill);
     }
     if (run.damage == Damage::cut) {
-        b.resize(b.size() - std::min<std::size_t>(run.fill, b.size()));
+        b.resize(b.size() > run.fill ? b.size() - run.fill : 0);
     }
     return b;
 }
@@ -196,6 +196,9 @@ std::vector<std::pair<std::string, Bytes>> recipe_corpus() {
     Recipe tail = with({clean});
     tail.shrinks_to = 64 * 2;
     seeds.emplace_back("shrinks-into-header-tail", tail);
+    Recipe header_only = with({});  // a short read that the next one continues
+    header_only.shrinks_to = 64;
+    seeds.emplace_back("header-only-shrinks", header_only);
     Recipe refused = with({clean});
     refused.wrong_version = true;
     refused.wrong_eof_address = true;
