@@ -71,7 +71,8 @@ struct FaultyDisk {
             const ssize_t got =
                 end <= first ? 0 : ::pread(fd, buf, static_cast<std::size_t>(end - first), offset);
             if (one_sector && got >= 0) {
-                delivered_to[sector] = std::max(delivered_to[sector], first + got);
+                delivered_to[sector] =
+                    std::max(delivered_to[sector], first + static_cast<std::uint64_t>(got));
             }
             return got;
         };
