@@ -31,8 +31,7 @@ struct RunState {
 
 // The one way a failure of a file is reported: writes "<name>: <reason>\n" to the error stream
 // and returns status, the exit status the failure ends the run with.
-int report_failure(RunState& state, const std::string& name, const std::string& reason,
-                   int status);
+int report_failure(RunState& state, const std::string& name, const std::string& reason, int status);
 
 // The same with the system's words for errnum as the reason.
 int report_file_error(RunState& state, const std::string& name, int errnum, int status);
