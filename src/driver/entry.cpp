@@ -57,26 +57,29 @@ int refuse_same_file(RunState& state, const std::string& name,
     return 0;
 }
 
-// Opens old_file and takes its size as physical_eof. It is refused, before it is opened, when it
-// is a FIFO, which would wait for a writer and cannot seek, or a directory; and after, when it
-// is 2 GiB or more, since the format's offsets cannot hold it. Returns 0 or the exit status.
-int open_damaged_file(RunState& state) {
+// Refuses old_file, before it is opened, when it is a FIFO, which would wait for a writer and
+// cannot seek, or a directory. Returns 0 or the exit status.
+int refuse_damaged_file_kind(RunState& state) {
     const auto st = stat_of(state.old_name);
-    int refusal = 0;
     if (st && S_ISFIFO(st->st_mode)) {
-        refusal = ESPIPE;
-    } else if (st && S_ISDIR(st->st_mode)) {
-        refusal = EISDIR;
+        return report_file_error(state, state.old_name, ESPIPE, kOldOrNewFileFailed);
     }
+    if (st && S_ISDIR(st->st_mode)) {
+        return report_file_error(state, state.old_name, EISDIR, kOldOrNewFileFailed);
+    }
+    return 0;
+}
+
+// Opens old_file and takes its size as physical_eof, refusing a file of 2 GiB or more, whose
+// offsets the format cannot hold. Returns 0 or the exit status.
+int open_and_measure_damaged_file(RunState& state) {
     std::uint64_t size = 0;
-    if (refusal == 0 && (!state.salvage.damaged.open(state.old_name.c_str()) ||
-                         !state.salvage.damaged.measure(size))) {
-        refusal = errno;
-    } else if (refusal == 0 && size >= kSizeLimit) {
-        refusal = EOVERFLOW;
+    if (!state.salvage.damaged.open(state.old_name.c_str()) ||
+        !state.salvage.damaged.measure(size)) {
+        return report_file_error(state, state.old_name, errno, kOldOrNewFileFailed);
     }
-    if (refusal != 0) {
-        return report_file_error(state, state.old_name, refusal, kOldOrNewFileFailed);
+    if (size >= kSizeLimit) {
+        return report_file_error(state, state.old_name, EOVERFLOW, kOldOrNewFileFailed);
     }
     state.salvage.physical_eof = static_cast<std::uint32_t>(size);
     return 0;
@@ -166,7 +169,10 @@ int start_up(RunState& state, int argc, char* argv[]) {
         print_help(state.salvage.report);
         return kBadCommandLine;
     }
-    if (int status = open_damaged_file(state)) {
+    if (int status = refuse_damaged_file_kind(state)) {
+        return status;
+    }
+    if (int status = open_and_measure_damaged_file(state)) {
         return status;
     }
     if (int status = refuse_output_names(state)) {
