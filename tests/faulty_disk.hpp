@@ -1,7 +1,7 @@
 // A failing disk for the damaged file's read seam: reads that reach a bad sector deliver what
 // lies before it and then fail with EIO, and the file may have shrunk under the reader. It also
-// watches the reader: no byte of a sector may be asked for again once a read of that sector
-// alone has delivered it, and no read may reach a sector whose read alone has failed.
+// watches the reader: once a read of a sector alone has failed, no read may reach that sector
+// again. (Healthy sectors may be read again when the window comes back to them.)
 #pragma once
 
 #include <unistd.h>
@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <set>
 
@@ -23,32 +22,26 @@ struct FaultyDisk {
     std::set<std::uint32_t> bad_sectors;  // sector numbers: offset / 512
     std::optional<std::uint32_t> size;    // the size the file has shrunk to
 
-    // What the reader did: reads in all; for each sector read alone, where what it delivered
-    // ends; the sectors whose read alone failed; and whether a rule above was broken.
+    // What the reader did: reads in all, the sectors whose read alone failed, and whether a
+    // read reached one of those again.
     int reads = 0;
-    std::map<std::uint32_t, std::uint64_t> delivered_to;
     std::set<std::uint32_t> found_bad;
     bool read_again = false;
 
     // Forgets what the reader did, for another run on the same disk.
     void forget() {
         reads = 0;
-        delivered_to.clear();
         found_bad.clear();
         read_again = false;
     }
 
-    bool read_each_sector_once() const { return !read_again; }
+    bool never_read_a_bad_sector_again() const { return !read_again; }
 
     datmend::DamagedFile::ReadFunction reader() {
         return [this](int fd, void* buf, std::size_t n, off_t offset) -> ssize_t {
             ++reads;
             const auto first = static_cast<std::uint64_t>(offset);
             const bool one_sector = n <= kSector && first / kSector == (first + n - 1) / kSector;
-            const auto sector = static_cast<std::uint32_t>(first / kSector);
-            if (one_sector && delivered_to.count(sector) != 0 && first < delivered_to[sector]) {
-                read_again = true;
-            }
             std::uint64_t end = first + n;
             if (size) {
                 end = std::min<std::uint64_t>(end, *size);
@@ -68,13 +61,8 @@ struct FaultyDisk {
                     break;
                 }
             }
-            const ssize_t got =
-                end <= first ? 0 : ::pread(fd, buf, static_cast<std::size_t>(end - first), offset);
-            if (one_sector && got >= 0) {
-                delivered_to[sector] =
-                    std::max(delivered_to[sector], first + static_cast<std::uint64_t>(got));
-            }
-            return got;
+            return end <= first ? 0
+                                : ::pread(fd, buf, static_cast<std::size_t>(end - first), offset);
         };
     }
 };

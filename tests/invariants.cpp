@@ -262,8 +262,8 @@ std::string check_salvage(const std::string& dir, FaultyDisk* disk) {
     if (checksum(old_dat) != sum) {
         return "damaged file modified";
     }
-    if (disk != nullptr && !disk->read_each_sector_once()) {
-        return "a sector was read again";
+    if (disk != nullptr && !disk->never_read_a_bad_sector_again()) {
+        return "a sector found unreadable was read again";
     }
     const Bytes head = read_range(old_dat, 0, 16);
     bool header_readable = head.size() == 16;

@@ -44,7 +44,7 @@ InProcessRun salvage(const std::vector<std::string>& names,
 // - the exit status is the number of dumps, capped;
 // - every byte after the header block is copied, dropped as a record, or dumped;
 // - every dump shows the file's bytes, and "??" exactly where they could not be read, and the
-//   summary counts every unreadable byte;
+//   summary counts every unreadable byte, and no sector found unreadable is read again;
 // - the new file's eof_address is its size, its freelist is empty, its records are 0, 1, 2...;
 // - the new file is clean: salvaged again it gives no errors, no warning, the same bytes.
 std::string check_salvage(const std::string& dir, FaultyDisk* disk = nullptr);

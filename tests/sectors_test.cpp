@@ -42,7 +42,7 @@ class Sectors : public FilesTest {
         EXPECT_EQ(run.report, banner(old_dat, new_dat) + header_report(0, 0, 2, 0, eof) + e.body);
         EXPECT_EQ(run.status, e.errors);
         EXPECT_EQ(read_file(new_dat), e.new_file);
-        EXPECT_TRUE(disk.read_each_sector_once());
+        EXPECT_TRUE(disk.never_read_a_bad_sector_again());
     }
 };
 
