@@ -6,6 +6,7 @@
 
 #include "inprocess.hpp"
 #include "salvage/dump.hpp"
+#include "salvage/dump_row.hpp"
 
 using namespace testkit;
 
@@ -77,6 +78,25 @@ TEST(Dump, LargeRangeIsTheSameRowByRow) {
     const auto last = static_cast<std::uint32_t>(file.size() - 2);
     datmend::dump_discarded(h.state, 5, last);
     EXPECT_TRUE(h.output() == dump_text(file, 5, last));
+}
+
+// Both paths of a full row, every byte value in every column, against the oracle's rows.
+TEST(Dump, PortableAndVectorRowsAgreeByteForByte) {
+    const bool vector = datmend::vector_rows_available();
+    for (std::uint32_t r = 0; r < 256; ++r) {
+        std::uint8_t bytes[16];
+        for (std::uint32_t col = 0; col < 16; ++col) {
+            bytes[col] = static_cast<std::uint8_t>(r + col * 17);
+        }
+        const std::string expected = dump_row(bytes, nullptr, 16, r * 16);
+        char row[datmend::kRowWidth];
+        datmend::format_row(row, r * 16, bytes, nullptr, 16, false);
+        EXPECT_EQ(std::string(row, sizeof row), expected);
+        if (vector) {
+            datmend::format_row(row, r * 16, bytes, nullptr, 16, true);
+            EXPECT_EQ(std::string(row, sizeof row), expected);
+        }
+    }
 }
 
 TEST(Report, DecimalsAreWhatPrintfWrites) {
