@@ -80,22 +80,33 @@ TEST(Dump, LargeRangeIsTheSameRowByRow) {
     EXPECT_TRUE(h.output() == dump_text(file, 5, last));
 }
 
-// Both paths of a full row, every byte value in every column, against the oracle's rows.
+// Both paths of full rows, every byte value in every column, against the oracle's rows: one at
+// a time and in one batch.
 TEST(Dump, PortableAndVectorRowsAgreeByteForByte) {
-    const bool vector = datmend::vector_rows_available();
+    Bytes bytes(256 * 16);
+    std::string expected;
     for (std::uint32_t r = 0; r < 256; ++r) {
-        std::uint8_t bytes[16];
         for (std::uint32_t col = 0; col < 16; ++col) {
-            bytes[col] = static_cast<std::uint8_t>(r + col * 17);
+            bytes[r * 16 + col] = static_cast<std::uint8_t>(r + col * 17);
         }
-        const std::string expected = dump_row(bytes, nullptr, 16, r * 16);
-        char row[datmend::kRowWidth];
-        datmend::format_row(row, r * 16, bytes, nullptr, 16, false);
-        EXPECT_EQ(std::string(row, sizeof row), expected);
-        if (vector) {
-            datmend::format_row(row, r * 16, bytes, nullptr, 16, true);
-            EXPECT_EQ(std::string(row, sizeof row), expected);
+        expected += dump_row(&bytes[r * 16], nullptr, 16, r * 16);
+    }
+    std::vector<bool> paths{false};
+    if (datmend::vector_rows_available()) {
+        paths.push_back(true);
+    }
+    for (const bool vector : paths) {
+        SCOPED_TRACE(vector);
+        std::string batch(expected.size(), '\0');
+        datmend::format_full_rows(batch.data(), 0, bytes.data(), 256, vector);
+        EXPECT_EQ(batch, expected);
+        std::string single;
+        for (std::uint32_t r = 0; r < 256; ++r) {
+            char row[datmend::kRowWidth];
+            datmend::format_row(row, r * 16, &bytes[r * 16], nullptr, 16, vector);
+            single.append(row, sizeof row);
         }
+        EXPECT_EQ(single, expected);
     }
 }
 

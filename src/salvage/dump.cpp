@@ -14,6 +14,9 @@ namespace datmend {
 namespace {
 
 constexpr std::uint32_t kPieceBytes = 64 * 1024;
+// Rows formatted in one go: their text fits in the report's buffer several times over.
+constexpr std::uint32_t kBatchRows = 512;
+static_assert(kBatchRows * kRowWidth <= Report::kBufferSize);
 
 // Marks in flags the bytes of the n at offset that the damaged file could not read.
 void mark_unreadable(const DamagedFile& file, std::uint32_t offset, std::uint32_t n,
@@ -67,7 +70,16 @@ void dump_discarded(SalvageState& state, std::uint32_t first, std::uint32_t last
             mark_unreadable(state.damaged, offset, n, unreadable);
             flags = unreadable.data();
         }
-        for (std::uint32_t i = 0; i < n; i += kRowBytes) {
+        std::uint32_t i = 0;
+        if (flags == nullptr) {  // whole rows in batches, as many as the report's buffer takes
+            for (std::uint32_t rows; (rows = std::min((n - i) / kRowBytes, kBatchRows)) != 0;) {
+                format_full_rows(report.reserve(rows * kRowWidth), done + i, bytes + i, rows,
+                                 vector_path);
+                report.commit(rows * kRowWidth);
+                i += rows * kRowBytes;
+            }
+        }
+        for (; i < n; i += kRowBytes) {
             format_row(report.reserve(kRowWidth), done + i, bytes + i,
                        flags == nullptr ? nullptr : flags + i, std::min(kRowBytes, n - i),
                        vector_path);

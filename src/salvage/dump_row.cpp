@@ -74,14 +74,26 @@ void format_text8(char* text, const std::uint8_t* bytes) {
     std::memcpy(text, &out, sizeof out);
 }
 
-// A full row's columns, portably: a fixed count, so that the hex loop unrolls. The last
-// column's pad falls on the byte after the 48 of the hex columns.
-void full_columns_portable(char* hex, char* text, const std::uint8_t* bytes) {
-    for (std::uint32_t col = 0; col < kRowBytes; ++col) {
-        std::memcpy(hex + 3 * col, kTables.hex[bytes[col]], 4);  // the pad falls on the next
+// The fixed characters of a full row: the bars around the text column and the newline.
+void close_row(char* p) {
+    p[kTextAt - 1] = '|';
+    p[kTextAt + kRowBytes] = '|';
+    p[kTextAt + kRowBytes + 1] = '\n';
+}
+
+// Full rows, portably: a fixed count of columns, so that the hex loop unrolls. A column's pad
+// falls on the next column, and the last one's on the bar that close_row() writes after it.
+void full_rows_portable(char* p, std::uint32_t index, const std::uint8_t* bytes,
+                        std::uint32_t rows) {
+    for (std::uint32_t r = 0; r < rows; ++r, p += kRowWidth, index += kRowBytes) {
+        format_label(p, index);
+        for (std::uint32_t col = 0; col < kRowBytes; ++col, ++bytes) {
+            std::memcpy(p + kLabelWidth + 3 * col, kTables.hex[*bytes], 4);
+        }
+        format_text8(p + kTextAt, bytes - kRowBytes);
+        format_text8(p + kTextAt + 8, bytes - 8);
+        close_row(p);
     }
-    format_text8(text, bytes);
-    format_text8(text + 8, bytes + 8);
 }
 
 #if DATMEND_SSSE3_ROWS
@@ -113,37 +125,47 @@ constexpr Spread make_spread() {
 
 constexpr Spread kSpread = make_spread();
 
-__attribute__((target("ssse3"))) void full_columns_vector(char* hex, char* text,
-                                                          const std::uint8_t* bytes) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+__attribute__((target("ssse3"))) void full_rows_vector(char* p, std::uint32_t index,
+                                                       const std::uint8_t* bytes,
+                                                       std::uint32_t rows) {
     const __m128i nibble = _mm_set1_epi8(0x0F);
     const __m128i digits = _mm_setr_epi8('0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'A', 'B',
                                          'C', 'D', 'E', 'F');
-    const __m128i high_digits =
-        _mm_shuffle_epi8(digits, _mm_and_si128(_mm_srli_epi16(v, 4), nibble));
-    const __m128i low_digits = _mm_shuffle_epi8(digits, _mm_and_si128(v, nibble));
-    const __m128i first8 = _mm_unpacklo_epi8(high_digits, low_digits);
-    const __m128i last8 = _mm_unpackhi_epi8(high_digits, low_digits);
+    const __m128i below_blank = _mm_set1_epi8(0x1F);
+    const __m128i del = _mm_set1_epi8(0x7F);
+    const __m128i tilde = _mm_set1_epi8('~');
+    __m128i low[3];
+    __m128i high[3];
+    __m128i blanks[3];
     for (int block = 0; block < 3; ++block) {
-        const auto* low = reinterpret_cast<const __m128i*>(kSpread.low[block]);
-        const auto* high = reinterpret_cast<const __m128i*>(kSpread.high[block]);
-        const auto* blanks = reinterpret_cast<const __m128i*>(kSpread.blanks[block]);
-        const __m128i out =
-            _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(first8, _mm_load_si128(low)),
-                                      _mm_shuffle_epi8(last8, _mm_load_si128(high))),
-                         _mm_load_si128(blanks));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(hex + 16 * block), out);
+        low[block] = _mm_load_si128(reinterpret_cast<const __m128i*>(kSpread.low[block]));
+        high[block] = _mm_load_si128(reinterpret_cast<const __m128i*>(kSpread.high[block]));
+        blanks[block] = _mm_load_si128(reinterpret_cast<const __m128i*>(kSpread.blanks[block]));
     }
-    // Printable: above 0x1F and below 0x7F as signed bytes, so that 0x80 and up are not.
-    const __m128i shown = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(0x1F)),
-                                        _mm_cmplt_epi8(v, _mm_set1_epi8(0x7F)));
-    const __m128i out =
-        _mm_or_si128(_mm_and_si128(shown, v), _mm_andnot_si128(shown, _mm_set1_epi8('~')));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(text), out);
+    for (std::uint32_t r = 0; r < rows; ++r, p += kRowWidth, index += kRowBytes) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + kRowBytes * r));
+        const __m128i high_digits =
+            _mm_shuffle_epi8(digits, _mm_and_si128(_mm_srli_epi16(v, 4), nibble));
+        const __m128i low_digits = _mm_shuffle_epi8(digits, _mm_and_si128(v, nibble));
+        const __m128i first8 = _mm_unpacklo_epi8(high_digits, low_digits);
+        const __m128i last8 = _mm_unpackhi_epi8(high_digits, low_digits);
+        format_label(p, index);
+        for (int block = 0; block < 3; ++block) {
+            const __m128i out = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(first8, low[block]),
+                                                          _mm_shuffle_epi8(last8, high[block])),
+                                             blanks[block]);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(p + kLabelWidth + 16 * block), out);
+        }
+        // Printable: above 0x1F and below 0x7F as signed bytes, so that 0x80 and up are not.
+        const __m128i shown = _mm_and_si128(_mm_cmpgt_epi8(v, below_blank), _mm_cmplt_epi8(v, del));
+        const __m128i text = _mm_or_si128(_mm_and_si128(shown, v), _mm_andnot_si128(shown, tilde));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p + kTextAt), text);
+        close_row(p);
+    }
 }
 #else
-void full_columns_vector(char* hex, char* text, const std::uint8_t* bytes) {
-    full_columns_portable(hex, text, bytes);
+void full_rows_vector(char* p, std::uint32_t index, const std::uint8_t* bytes, std::uint32_t rows) {
+    full_rows_portable(p, index, bytes, rows);
 }
 #endif
 
@@ -162,25 +184,27 @@ bool vector_rows_available() {
 #endif
 }
 
+void format_full_rows(char* p, std::uint32_t index, const std::uint8_t* bytes, std::uint32_t rows,
+                      bool vector_path) {
+    if (vector_path) {
+        full_rows_vector(p, index, bytes, rows);
+    } else {
+        full_rows_portable(p, index, bytes, rows);
+    }
+}
+
 void format_row(char* p, std::uint32_t index, const std::uint8_t* bytes,
                 const std::uint8_t* unreadable, std::uint32_t n, bool vector_path) {
-    if (n < kRowBytes) {
-        std::memcpy(p, kEmptyRow, kRowWidth);
-    } else {
-        p[kTextAt + kRowBytes] = '|';
-        p[kTextAt + kRowBytes + 1] = '\n';
-    }
-    format_label(p, index);
     char* hex = p + kLabelWidth;
     char* text = p + kTextAt;
-    if (n == kRowBytes && vector_path) {
-        full_columns_vector(hex, text, bytes);
-    } else if (n == kRowBytes) {
-        full_columns_portable(hex, text, bytes);
+    if (n == kRowBytes) {
+        format_full_rows(p, index, bytes, 1, vector_path);
     } else {
+        std::memcpy(p, kEmptyRow, kRowWidth);
+        format_label(p, index);
         format_columns(hex, text, bytes, n);
+        hex[3 * n] = '.';  // where the last column's pad fell
     }
-    hex[3 * n] = n < kRowBytes ? '.' : '|';  // where the last column's pad fell
     if (unreadable != nullptr) {
         for (std::uint32_t col = 0; col < n; ++col) {
             if (unreadable[col] != 0) {

@@ -14,6 +14,11 @@ constexpr std::size_t kRowWidth = 10 + 3 * kRowBytes + 1 + kRowBytes + 2;
 // True when this processor runs the vector path of format_row.
 bool vector_rows_available();
 
+// Formats rows full rows of 16 readable bytes each, labelled from index on, into the
+// rows * kRowWidth bytes at p; vector_path as for format_row.
+void format_full_rows(char* p, std::uint32_t index, const std::uint8_t* bytes, std::uint32_t rows,
+                      bool vector_path);
+
 // Formats one row of n bytes (1 <= n <= 16) labelled with index into the kRowWidth bytes at p.
 // Where unreadable is given, a byte it marks shows as "??" and "~"; columns past n show as ".."
 // and "~". vector_path (only where vector_rows_available()) gives the same bytes, faster.
