@@ -2,6 +2,8 @@
 // like any other failure, not the end of the process.
 #include "io/report.hpp"
 
+#include "io/write_all.hpp"
+
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -82,16 +84,8 @@ void Report::put_through(const char* data, std::size_t n) {
 }
 
 void Report::write_out(const char* data, std::size_t n) {
-    while (n > 0 && !failed()) {
-        const ssize_t done = ::write(fd_, data, n);
-        if (done > 0) {
-            data += done;
-            n -= static_cast<std::size_t>(done);
-        } else if (done < 0 && errno != EINTR) {
-            error_ = errno;
-        } else if (done == 0) {
-            error_ = EIO;
-        }
+    if (!failed()) {
+        error_ = write_all(fd_, data, n);
     }
 }
 

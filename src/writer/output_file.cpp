@@ -27,16 +27,8 @@ bool OutputFile::open(const char* name, mode_t mode) {
 
 // Hands n bytes to the system, remembering the first failure.
 bool OutputFile::put(const void* data, std::size_t n) {
-    const auto* p = static_cast<const std::uint8_t*>(data);
-    while (n > 0 && error_ == 0) {
-        errno = 0;
-        const ssize_t done = ::write(fd_, p, n);
-        if (done > 0) {
-            p += done;
-            n -= static_cast<std::size_t>(done);
-        } else if (done == 0 || errno != EINTR) {
-            error_ = errno_or_eio();
-        }
+    if (error_ == 0) {
+        error_ = write_all(fd_, data, n);
     }
     return error_ == 0;
 }

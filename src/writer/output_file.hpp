@@ -5,19 +5,14 @@
 
 #include <sys/types.h>
 
-#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 
-namespace datmend {
+#include "io/write_all.hpp"
 
-// The error number of the call that just failed; EIO when the call failed without setting errno
-// (a write that wrote nothing may), so that a failure is never reported as success.
-inline int errno_or_eio() {
-    return errno != 0 ? errno : EIO;
-}
+namespace datmend {
 
 class OutputFile {
   public:

@@ -1,0 +1,35 @@
+// Writing a whole buffer to a descriptor, as the report and the output files both must: every
+// byte or the error number of the failure, never a failure taken for success.
+#pragma once
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+
+namespace datmend {
+
+// The error number of the call that just failed; EIO when the call failed without setting errno
+// (a write that wrote nothing may), so that a failure is never reported as success.
+inline int errno_or_eio() {
+    return errno != 0 ? errno : EIO;
+}
+
+// Writes the n bytes at data to fd, again after a short write or an interruption. Returns 0, or
+// the error number of the failure.
+inline int write_all(int fd, const void* data, std::size_t n) {
+    const auto* p = static_cast<const char*>(data);
+    while (n > 0) {
+        errno = 0;
+        const ssize_t done = ::write(fd, p, n);
+        if (done > 0) {
+            p += done;
+            n -= static_cast<std::size_t>(done);
+        } else if (done == 0 || errno != EINTR) {
+            return errno_or_eio();
+        }
+    }
+    return 0;
+}
+
+}  // namespace datmend
