@@ -99,28 +99,26 @@ std::uint32_t first_plausible(SalvageState& state, std::uint32_t first, std::uin
     return 0;
 }
 
-// True when the record at e would be read in sequence without any diagnosis; its type does not
-// matter there. A record with an unreadable byte confirms nothing.
+// Just past the record whose header is at c.
+std::uint32_t record_end(SalvageState& state, std::uint32_t c) {
+    return c + get_le16(state.damaged.view(c, kRecordHeaderSize).data() + 2) + kFramingSize;
+}
+
+// True when the record at e would be read in sequence without any diagnosis: it is not empty
+// and passes the rest of the rules; its type does not matter there. A record with an
+// unreadable byte confirms nothing.
 bool is_clean_record(SalvageState& state, std::uint32_t e) {
     if (e + kFramingSize > state.physical_eof) {
         return false;
     }
-    const auto head = state.damaged.view(e, kRecordHeaderSize);
-    const std::uint8_t type = head[0];
-    const std::uint16_t length = get_le16(head.data() + 2);
-    if (length == 0 || e + length + kFramingSize > state.physical_eof ||
-        has_wrong_fixed_length(state.file_header, type, length)) {
-        return false;
-    }
-    const auto whole = state.damaged.view(e, length + kFramingSize);
-    return decode_trailer(whole.data() + kRecordHeaderSize + length) == length &&
-           state.damaged.readable(e, length + kFramingSize);
+    const std::uint32_t end = record_end(state, e);
+    return end != e + kFramingSize && end <= state.physical_eof &&
+           passes_the_rest(state, e, state.damaged.view(e, end - e).data());
 }
 
 // A plausible candidate is confirmed when it ends the file or a clean record follows it.
 bool is_confirmed(SalvageState& state, std::uint32_t c) {
-    const std::uint32_t end =
-        c + get_le16(state.damaged.view(c, kRecordHeaderSize).data() + 2) + kFramingSize;
+    const std::uint32_t end = record_end(state, c);
     return end == state.physical_eof || is_clean_record(state, end);
 }
 
@@ -130,8 +128,7 @@ std::uint32_t choose_landing(SalvageState& state, std::uint32_t c) {
     if (is_confirmed(state, c)) {
         return c;
     }
-    const std::uint32_t end =
-        c + get_le16(state.damaged.view(c, kRecordHeaderSize).data() + 2) + kFramingSize;
+    const std::uint32_t end = record_end(state, c);
     for (std::uint32_t inner = c; (inner = first_plausible(state, inner + 1, end - 1)) != 0;) {
         if (is_confirmed(state, inner)) {
             return inner;
