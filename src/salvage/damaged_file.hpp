@@ -6,6 +6,7 @@
 
 #include <sys/types.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -75,6 +76,21 @@ class DamagedFile {
             return {window_.get() + into, n};
         }
         return load(offset, n);
+    }
+
+    // What the window holds from offset on, without reading: up to its end or the first byte
+    // found unreadable, whichever comes first; empty when it does not hold offset. Valid until
+    // the next call that reads.
+    std::span<const std::uint8_t> held_readable(std::uint32_t offset) const {
+        const std::uint32_t into = offset - start_;  // below start_, wraps past length_
+        if (into >= length_) {
+            return {};
+        }
+        std::size_t n = length_ - into;
+        if (!unreadable_.empty()) {
+            n = std::min<std::size_t>(n, next_unreadable(offset).first - offset);
+        }
+        return {window_.get() + into, n};
     }
 
     // True when none of the n bytes at offset has been found unreadable. Ask after view().
