@@ -1,8 +1,11 @@
 // The resynchronisation scan, in-process: where it lands, what it dumps, what it leaves.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "inprocess.hpp"
 #include "salvage/scan.hpp"
+#include "salvage/sift.hpp"
 
 using namespace testkit;
 
@@ -39,10 +42,10 @@ TEST(Scan, WithoutAPlausibleRecordDumpsToTheEnd) {
     EXPECT_EQ(h.state.error_count, 1u);
 }
 
-// Candidates are sifted eight at a time: a record is found in whatever lane it falls, after
+// Candidates are sifted sixteen at a time: a record is found in whatever lane it falls, after
 // candidates that pass the first rules but not the trailer's, up to the file's last few bytes.
 TEST(Scan, FindsTheRecordInEveryLaneOfTheSift) {
-    for (std::uint32_t k = 0; k < 24; ++k) {
+    for (std::uint32_t k = 0; k < 40; ++k) {
         SCOPED_TRACE(k);
         Bytes file(513 + k, 0x01);  // every offset here passes rules 1 to 4, none rule 5
         append_record(file, make_record(0, Bytes(5, 'G')));
@@ -53,6 +56,29 @@ TEST(Scan, FindsTheRecordInEveryLaneOfTheSift) {
 
         Harness last(file);
         EXPECT_EQ(datmend::find_next_record(last.state, 513 + k), 513u + k + 21);
+    }
+}
+
+// Both paths of the sift against the rules written out, for every byte value as a type and as
+// either byte of a length, in every lane, among neighbours drawn from the values at the edges.
+TEST(Scan, BothSiftPathsFollowTheFirstTwoRules) {
+    const std::uint8_t edges[] = {0, 1, 3, 4, 0x7F, 0x80, 0xFC, 0xFF};
+    std::mt19937 rng(15);
+    for (int round = 0; round < 3000; ++round) {
+        std::uint8_t p[19];
+        for (std::uint8_t& b : p) {
+            b = edges[rng() % sizeof edges];
+        }
+        const auto value = static_cast<std::uint8_t>(round % 256);
+        p[(round / 256) % 19] = value;
+        std::uint32_t rules = 0;
+        for (std::uint32_t k = 0; k < 16; ++k) {
+            if (p[k] <= 3 && (p[k + 2] | p[k + 3]) != 0) {
+                rules |= 1u << k;
+            }
+        }
+        ASSERT_EQ(datmend::sift16_portable(p), rules) << round;
+        ASSERT_EQ(datmend::sift16(p), rules) << round;
     }
 }
 
