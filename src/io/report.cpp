@@ -42,13 +42,11 @@ void Report::put_decimal(std::int32_t value) {
         "8081828384858687888990919293949596979899";
     std::uint32_t rest =
         value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
-    std::size_t digits = 1;
-    for (std::uint32_t bound = 10; digits < 10 && rest >= bound; bound *= 10) {
-        ++digits;
-    }
-    const std::size_t n = digits + (value < 0 ? 1 : 0);
-    // Written in place, from the last digit back, two at a time.
-    char* p = reserve(n) + n;
+    // Formed from the last digit back, two at a time, in the first half of text; then 16 bytes
+    // go to the buffer in one copy, of which only the number is committed.
+    char text[32] = {};
+    char* const end = text + 16;
+    char* p = end;
     while (rest >= 100) {
         p -= 2;
         std::memcpy(p, kPairs + 2 * (rest % 100), 2);
@@ -63,7 +61,8 @@ void Report::put_decimal(std::int32_t value) {
     if (value < 0) {
         *--p = '-';
     }
-    commit(n);
+    std::memcpy(reserve(16), p, 16);
+    commit(static_cast<std::size_t>(end - p));
 }
 
 bool Report::flush() {
