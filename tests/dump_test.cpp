@@ -80,9 +80,9 @@ TEST(Dump, LargeRangeIsTheSameRowByRow) {
     EXPECT_TRUE(h.output() == dump_text(file, 5, last));
 }
 
-// Both paths of full rows, every byte value in every column, against the oracle's rows: one at
-// a time and in one batch.
-TEST(Dump, PortableAndVectorRowsAgreeByteForByte) {
+// Every path of full rows this processor runs, every byte value in every column, against the
+// oracle's rows: one at a time, in a batch, and in a batch with an odd row at its end.
+TEST(Dump, EveryPathOfRowsAgreesByteForByte) {
     Bytes bytes(256 * 16);
     std::string expected;
     for (std::uint32_t r = 0; r < 256; ++r) {
@@ -91,19 +91,22 @@ TEST(Dump, PortableAndVectorRowsAgreeByteForByte) {
         }
         expected += dump_row(&bytes[r * 16], nullptr, 16, r * 16);
     }
-    std::vector<bool> paths{false};
-    if (datmend::vector_rows_available()) {
-        paths.push_back(true);
-    }
-    for (const bool vector : paths) {
-        SCOPED_TRACE(vector);
+    using datmend::RowPath;
+    for (const RowPath path : {RowPath::portable, RowPath::ssse3, RowPath::avx2}) {
+        if (path > datmend::fastest_row_path()) {
+            break;
+        }
+        SCOPED_TRACE(static_cast<int>(path));
         std::string batch(expected.size(), '\0');
-        datmend::format_full_rows(batch.data(), 0, bytes.data(), 256, vector);
+        datmend::format_full_rows(batch.data(), 0, bytes.data(), 256, path);
         EXPECT_EQ(batch, expected);
+        std::string odd(expected.size() - datmend::kRowWidth, '\0');
+        datmend::format_full_rows(odd.data(), 16, bytes.data() + 16, 255, path);
+        EXPECT_EQ(odd, expected.substr(datmend::kRowWidth));
         std::string single;
         for (std::uint32_t r = 0; r < 256; ++r) {
             char row[datmend::kRowWidth];
-            datmend::format_row(row, r * 16, &bytes[r * 16], nullptr, 16, vector);
+            datmend::format_row(row, r * 16, &bytes[r * 16], nullptr, 16, path);
             single.append(row, sizeof row);
         }
         EXPECT_EQ(single, expected);

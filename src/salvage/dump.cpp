@@ -50,7 +50,7 @@ void dump_discarded(SalvageState& state, std::uint32_t first, std::uint32_t last
         return;  // nothing more of the report can be written: no need to format it
     }
     print_dump_header(report, count, first);
-    const bool vector_path = vector_rows_available();
+    const RowPath path = fastest_row_path();
 
     std::vector<std::uint8_t> padded;      // a piece the file cannot deliver whole
     std::vector<std::uint8_t> unreadable;  // flags of a piece with unreadable bytes
@@ -73,16 +73,14 @@ void dump_discarded(SalvageState& state, std::uint32_t first, std::uint32_t last
         std::uint32_t i = 0;
         if (flags == nullptr) {  // whole rows in batches, as many as the report's buffer takes
             for (std::uint32_t rows; (rows = std::min((n - i) / kRowBytes, kBatchRows)) != 0;) {
-                format_full_rows(report.reserve(rows * kRowWidth), done + i, bytes + i, rows,
-                                 vector_path);
+                format_full_rows(report.reserve(rows * kRowWidth), done + i, bytes + i, rows, path);
                 report.commit(rows * kRowWidth);
                 i += rows * kRowBytes;
             }
         }
         for (; i < n; i += kRowBytes) {
             format_row(report.reserve(kRowWidth), done + i, bytes + i,
-                       flags == nullptr ? nullptr : flags + i, std::min(kRowBytes, n - i),
-                       vector_path);
+                       flags == nullptr ? nullptr : flags + i, std::min(kRowBytes, n - i), path);
             report.commit(kRowWidth);
         }
         done += n;

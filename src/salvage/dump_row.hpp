@@ -11,18 +11,22 @@ constexpr std::uint32_t kRowBytes = 16;
 // "00000000: " + 16 x "XX " + "|" + 16 text characters + "|\n"
 constexpr std::size_t kRowWidth = 10 + 3 * kRowBytes + 1 + kRowBytes + 2;
 
-// True when this processor runs the vector path of format_row.
-bool vector_rows_available();
+// The ways of formatting full rows, which all give the same bytes: portable C++ for any
+// processor, and on x86-64 SSSE3's byte shuffles a row at a time or AVX2's two rows at a time.
+enum class RowPath { portable, ssse3, avx2 };
+
+// The fastest path this processor runs; every path before it in RowPath runs too.
+RowPath fastest_row_path();
 
 // Formats rows full rows of 16 readable bytes each, labelled from index on, into the
-// rows * kRowWidth bytes at p; vector_path as for format_row.
+// rows * kRowWidth bytes at p.
 void format_full_rows(char* p, std::uint32_t index, const std::uint8_t* bytes, std::uint32_t rows,
-                      bool vector_path);
+                      RowPath path);
 
 // Formats one row of n bytes (1 <= n <= 16) labelled with index into the kRowWidth bytes at p.
 // Where unreadable is given, a byte it marks shows as "??" and "~"; columns past n show as ".."
-// and "~". vector_path (only where vector_rows_available()) gives the same bytes, faster.
+// and "~".
 void format_row(char* p, std::uint32_t index, const std::uint8_t* bytes,
-                const std::uint8_t* unreadable, std::uint32_t n, bool vector_path);
+                const std::uint8_t* unreadable, std::uint32_t n, RowPath path);
 
 }  // namespace datmend
