@@ -10,6 +10,8 @@
 //   W8 20-byte records, each torn, with a 1-byte look-alike record 3 bytes in
 //   W9 fixed-length 65,535-byte records, every trailer wrong
 //   datmend_bench [MiB [rounds [W...]]]      default 256 MiB, 5 rounds, every workload
+// The tool runs as datmend OLD NEW; with DATMEND_BENCH_DELETED=1 in the environment, as
+// datmend OLD NEW DELETED.
 // Exit status 0, or 1 when a command fails to start.
 #include <fcntl.h>
 #include <spawn.h>
@@ -122,6 +124,9 @@ double median(std::vector<double> v) {
 int main(int argc, char* argv[]) {
     const std::size_t mib = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 256;
     const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
+    // DATMEND_BENCH_DELETED=1: the tool also writes a deleted-records file.
+    const char* deleted = std::getenv("DATMEND_BENCH_DELETED");
+    const bool with_deleted_file = deleted != nullptr && std::string(deleted) == "1";
     const std::size_t size = mib << 20;
     // In memory where the machine has it, so that the disk's speed does not hide the tool's.
     const fs::path base = fs::is_directory("/dev/shm") ? "/dev/shm" : fs::temp_directory_path();
@@ -150,8 +155,11 @@ int main(int argc, char* argv[]) {
         // The commands take turns, so that a disturbance of the machine falls on all alike.
         std::vector<double> tool, floor, ratio, cp, xxd;
         long peak = 0;
-        const std::vector<std::string> args{DATMEND_BINARY, old_dat, new_dat,
-                                            (dir / "del.dat").string()};
+        // As most runs are made: the new file only. A deleted-records file adds its own writes.
+        std::vector<std::string> args{DATMEND_BINARY, old_dat, new_dat};
+        if (with_deleted_file) {
+            args.push_back((dir / "del.dat").string());
+        }
         for (int round = 0; round < rounds; ++round) {
             const Timing t = failing_disk ? run_on_failing_disk(args) : run(args);
             // Into the same new file: on tmpfs, a file's history (how its pages were last
