@@ -4,6 +4,7 @@
 
 #include "io/write_all.hpp"
 
+#include <bit>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -40,14 +41,26 @@ void Report::put_decimal(std::int32_t value) {
         "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
         "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
         "8081828384858687888990919293949596979899";
+    static constexpr std::uint32_t kPowers[] = {1,      10,      100,      1000,      10000,
+                                                100000, 1000000, 10000000, 100000000, 1000000000};
     std::uint32_t rest =
         value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
-    // Formed from the last digit back, two at a time, in the first half of text; then 16 bytes
-    // go to the buffer in one copy, of which only the number is committed.
-    char text[32] = {};
-    char* const end = text + 16;
-    char* p = end;
-    while (rest >= 100) {
+    // The count of digits: the bit width times log10(2) is right or one short, and one
+    // comparison settles it. rest | 1 has as many digits as rest, and at least one.
+    const std::uint32_t odd = rest | 1;
+    const auto estimate = static_cast<std::uint32_t>(std::bit_width(odd) * 1233) >> 12;
+    const std::size_t digits = estimate + (odd >= kPowers[estimate] ? 1 : 0);
+    const std::size_t n = digits + (value < 0 ? 1 : 0);
+    // Written in place, from the last digit back, four at a time while there are four.
+    char* p = reserve(n) + n;
+    while (rest >= 10000) {
+        const std::uint32_t four = rest % 10000;
+        rest /= 10000;
+        p -= 4;
+        std::memcpy(p, kPairs + 2 * (four / 100), 2);
+        std::memcpy(p + 2, kPairs + 2 * (four % 100), 2);
+    }
+    if (rest >= 100) {
         p -= 2;
         std::memcpy(p, kPairs + 2 * (rest % 100), 2);
         rest /= 100;
@@ -61,8 +74,7 @@ void Report::put_decimal(std::int32_t value) {
     if (value < 0) {
         *--p = '-';
     }
-    std::memcpy(reserve(16), p, 16);
-    commit(static_cast<std::size_t>(end - p));
+    commit(n);
 }
 
 bool Report::flush() {
