@@ -87,9 +87,6 @@ inline void encode_record_header(const RecordHeader& h, std::uint8_t* bytes) {
 inline std::uint32_t decode_trailer(const std::uint8_t* bytes) {
     return get_le32(bytes);
 }
-inline void encode_trailer(std::uint32_t trailer_length, std::uint8_t* bytes) {
-    put_le32(bytes, trailer_length);
-}
 
 inline bool is_fixed_length(const FileHeader& h) {
     return (h.organization & 1u) != 0;
