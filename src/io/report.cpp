@@ -36,7 +36,7 @@ void Report::print(const char* format, ...) {
     }
 }
 
-void Report::put_decimal(std::int32_t value) {
+char* format_decimal(char* p, std::int32_t value) {
     static constexpr char kPairs[] =
         "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
         "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
@@ -52,7 +52,8 @@ void Report::put_decimal(std::int32_t value) {
     const std::size_t digits = estimate + (odd >= kPowers[estimate] ? 1 : 0);
     const std::size_t n = digits + (value < 0 ? 1 : 0);
     // Written in place, from the last digit back, four at a time while there are four.
-    char* p = reserve(n) + n;
+    char* const end = p + n;
+    p = end;
     while (rest >= 10000) {
         const std::uint32_t four = rest % 10000;
         rest /= 10000;
@@ -74,7 +75,7 @@ void Report::put_decimal(std::int32_t value) {
     if (value < 0) {
         *--p = '-';
     }
-    commit(n);
+    return end;
 }
 
 bool Report::flush() {

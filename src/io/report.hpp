@@ -13,6 +13,16 @@
 
 namespace datmend {
 
+// Formatting in place, into room that Report::reserve() gave, for the messages printed once per
+// damaged record: each writes at p and returns the end of what it wrote.
+inline char* format_text(char* p, std::string_view text) {
+    std::memcpy(p, text.data(), text.size());
+    return p + text.size();
+}
+// value in signed decimal, as printf's %d writes it: at most kDecimalWidth characters.
+constexpr std::size_t kDecimalWidth = 11;
+char* format_decimal(char* p, std::int32_t value);
+
 class Report {
   public:
     static constexpr std::size_t kBufferSize = std::size_t{256} << 10;
@@ -30,7 +40,10 @@ class Report {
     }
     void put(std::string_view text) { put(text.data(), text.size()); }
     // A number in signed decimal, as printf's %d writes it.
-    void put_decimal(std::int32_t value);
+    void put_decimal(std::int32_t value) {
+        char* p = reserve(kDecimalWidth);
+        commit(static_cast<std::size_t>(format_decimal(p, value) - p));
+    }
 
     // Room for n bytes (n <= kBufferSize) at the end of the buffer, to be formatted in place and
     // then handed over with commit(); what is not committed is not written.

@@ -31,12 +31,16 @@ void mark_unreadable(const DamagedFile& file, std::uint32_t offset, std::uint32_
     }
 }
 
+// Formatted in place, as it is printed for every stretch (2^31 up shows negative).
 void print_dump_header(Report& report, std::uint32_t count, std::uint32_t first) {
-    report.put("\n*** ");
-    report.put_decimal(static_cast<std::int32_t>(count));
-    report.put(" Bytes starting at offset ");
-    report.put_decimal(static_cast<std::int32_t>(first));
-    report.put(" not written to new file ***\n");
+    constexpr std::size_t kLongest = 5 + 26 + 29 + 2 * kDecimalWidth;
+    char* const start = report.reserve(kLongest);
+    char* w = format_text(start, "\n*** ");
+    w = format_decimal(w, static_cast<std::int32_t>(count));
+    w = format_text(w, " Bytes starting at offset ");
+    w = format_decimal(w, static_cast<std::int32_t>(first));
+    w = format_text(w, " not written to new file ***\n");
+    report.commit(static_cast<std::size_t>(w - start));
 }
 
 }  // namespace

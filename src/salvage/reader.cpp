@@ -11,31 +11,62 @@ namespace datmend {
 
 namespace {
 
+// The messages are formatted in place, each into room for the longest of them (the trailer's,
+// 132 bytes with three numbers of 11): with a file that is all damage, they are printed for
+// every record.
+constexpr std::size_t kLongestMessage = 160;
+
+std::int32_t as_printed(std::uint32_t n) {
+    return static_cast<std::int32_t>(n);  // 2^31 up shows negative, as it always has
+}
+
 // An empty record is damage like any other (a zeroed stretch reads as a chain of them). Its
 // message is the data-read failure's, with the offset of the empty data and the bytes left.
 void print_empty_record(SalvageState& state, std::uint32_t p) {
-    Report& report = state.report;
-    report.put("\n*** Bad Read on Data Block! ***    Offset = ");
-    report.put_decimal(static_cast<std::int32_t>(p + kRecordHeaderSize));
-    report.put(", Len = ");
-    report.put_decimal(static_cast<std::int32_t>(state.physical_eof - (p + kRecordHeaderSize)));
-    report.put("\n");
+    char* const start = state.report.reserve(kLongestMessage);
+    char* w = format_text(start, "\n*** Bad Read on Data Block! ***    Offset = ");
+    w = format_decimal(w, as_printed(p + kRecordHeaderSize));
+    w = format_text(w, ", Len = ");
+    w = format_decimal(w, as_printed(state.physical_eof - (p + kRecordHeaderSize)));
+    w = format_text(w, "\n");
+    state.report.commit(static_cast<std::size_t>(w - start));
 }
 
 // A byte of the record could not be read from the disk: the record cannot be trusted.
 bool unreadable(SalvageState& state, std::uint32_t p) {
-    state.report.put("\n*** Unreadable Record, Read Error! ***\n    Offset = ");
-    state.report.put_decimal(static_cast<std::int32_t>(p));
-    state.report.put("\n");
+    char* const start = state.report.reserve(kLongestMessage);
+    char* w = format_text(start, "\n*** Unreadable Record, Read Error! ***\n    Offset = ");
+    w = format_decimal(w, as_printed(p));
+    w = format_text(w, "\n");
+    state.report.commit(static_cast<std::size_t>(w - start));
     return false;
 }
 
-// "    Offset = <p>, Header Len = <length>", without a newline.
-void print_offset_and_length(Report& report, std::uint32_t p, std::uint32_t length) {
-    report.put("    Offset = ");
-    report.put_decimal(static_cast<std::int32_t>(p));
-    report.put(", Header Len = ");
-    report.put_decimal(static_cast<std::int32_t>(length));
+// "    Offset = <p>, Header Len = <length>" at w, without a newline; returns its end.
+char* format_offset_and_length(char* w, std::uint32_t p, std::uint32_t length) {
+    w = format_text(w, "    Offset = ");
+    w = format_decimal(w, as_printed(p));
+    w = format_text(w, ", Header Len = ");
+    return format_decimal(w, as_printed(length));
+}
+
+void print_wrong_length(Report& report, std::uint32_t p, std::uint32_t length) {
+    char* const start = report.reserve(kLongestMessage);
+    char* w = format_text(start, "\n*** Wrong Length in Record Header! ***\n");
+    w = format_offset_and_length(w, p, length);
+    w = format_text(w, "\n");
+    report.commit(static_cast<std::size_t>(w - start));
+}
+
+void print_trailer_mismatch(Report& report, std::uint32_t p, std::uint32_t length,
+                            std::uint32_t trailer) {
+    char* const start = report.reserve(kLongestMessage);
+    char* w = format_text(start, "\n*** Currupt Data, Header does not match Trailer! ***\n");
+    w = format_offset_and_length(w, p, length);
+    w = format_text(w, ", Trailer Len = ");
+    w = format_decimal(w, as_printed(trailer));
+    w = format_text(w, "\n");
+    report.commit(static_cast<std::size_t>(w - start));
 }
 
 // Runs the checks on the record at p in their order. True when it is intact, with its header
@@ -51,9 +82,7 @@ bool check_record(SalvageState& state, std::uint32_t p, std::span<const std::uin
     const std::uint32_t length = state.record.rec_length;
 
     if (has_wrong_fixed_length(state.file_header, state.record.rec_type, state.record.rec_length)) {
-        state.report.put("\n*** Wrong Length in Record Header! ***\n");
-        print_offset_and_length(state.report, p, length);
-        state.report.put("\n");
+        print_wrong_length(state.report, p, length);
         return false;
     }
     // The length is the field most likely to be damaged: records may still follow.
@@ -73,11 +102,7 @@ bool check_record(SalvageState& state, std::uint32_t p, std::span<const std::uin
     state.trailer = decode_trailer(whole.data() + kRecordHeaderSize + length);
 
     if (state.trailer != length) {
-        state.report.put("\n*** Currupt Data, Header does not match Trailer! ***\n");
-        print_offset_and_length(state.report, p, length);
-        state.report.put(", Trailer Len = ");
-        state.report.put_decimal(static_cast<std::int32_t>(state.trailer));  // 2^31 up: negative
-        state.report.put("\n");
+        print_trailer_mismatch(state.report, p, length, state.trailer);
         return false;
     }
     if (length == 0) {
