@@ -1,6 +1,9 @@
 // Whole salvages through the binary: report, exit status, new file and deleted-records file.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <unistd.h>
+
+#include <cstdlib>
 
 #include "support.hpp"
 
@@ -293,6 +296,30 @@ TEST_F(Salvage, AFullDiskIsAFailureNotASummary) {
     r = run_tool({old_dat, new_dat, "/dev/full"});  // nothing to write there
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
+}
+
+// A disk that fills in the middle of a write takes part of it: the rest is not lost unseen.
+TEST_F(Salvage, ADiskThatFillsMidRunIsAFailure) {
+    const std::string small = dir.file("small");
+    fs::create_directory(small);
+    if (mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0) {
+        const char* required = std::getenv("DATMEND_REQUIRE_SYSTEM_TESTS");
+        if (required != nullptr && std::string(required) == "1") {
+            ADD_FAILURE() << "a small tmpfs is required";
+        }
+        GTEST_SKIP() << "cannot mount a small tmpfs: mount needs root";
+    }
+    DatFile f;  // 200 KB of intact records, written straight from where they were read
+    for (int i = 0; i < 200; ++i) {
+        f.active(Bytes(1000, static_cast<std::uint8_t>('a' + i % 26)));
+    }
+    write_file(old_dat, f.finish());
+    const std::string full_dat = small + "/new.dat";
+    const auto r = run_tool({old_dat, full_dat});
+    umount2(small.c_str(), MNT_DETACH);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, full_dat + ": No space left on device\n");
+    EXPECT_EQ(r.out.find("Completion"), std::string::npos);
 }
 
 // Standard output full, a pipe closed by its reader, standard output closed: the salvage runs to

@@ -2,9 +2,12 @@
 // byte or the error number of the failure, never a failure taken for success.
 #pragma once
 
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstddef>
 
 namespace datmend {
@@ -27,6 +30,32 @@ inline int write_all(int fd, const void* data, std::size_t n) {
             n -= static_cast<std::size_t>(done);
         } else if (done == 0 || errno != EINTR) {
             return errno_or_eio();
+        }
+    }
+    return 0;
+}
+
+// Writes count pieces in order, none of them empty, with as few writev(2) calls as the system
+// allows, again after a short write or an interruption. Returns 0, or the error number of the
+// failure. The pieces are used up: their bases and lengths move on as bytes are written.
+inline int writev_all(int fd, iovec* pieces, std::size_t count) {
+    while (count > 0) {
+        errno = 0;
+        const int n = static_cast<int>(std::min<std::size_t>(count, IOV_MAX));
+        const ssize_t done = ::writev(fd, pieces, n);
+        if (done <= 0) {
+            if (done == 0 || errno != EINTR) {
+                return errno_or_eio();
+            }
+            continue;
+        }
+        auto left = static_cast<std::size_t>(done);
+        for (; count > 0 && left >= pieces->iov_len; ++pieces, --count) {
+            left -= pieces->iov_len;
+        }
+        if (left > 0) {  // a short write ended inside this piece
+            pieces->iov_base = static_cast<char*>(pieces->iov_base) + left;
+            pieces->iov_len -= left;
         }
     }
     return 0;

@@ -80,8 +80,9 @@ class DamagedFile {
 
     // What the window holds from offset on, without reading: up to its end or the first byte
     // found unreadable, whichever comes first; empty when it does not hold offset. Valid until
-    // the next call that reads.
-    std::span<const std::uint8_t> held_readable(std::uint32_t offset) const {
+    // the next call that reads. The copy loop rewrites the records it takes there, in place:
+    // the walk only ever reads on from its position, so nothing reads them again.
+    std::span<std::uint8_t> held_readable(std::uint32_t offset) {
         const std::uint32_t into = offset - start_;  // below start_, wraps past length_
         if (into >= length_) {
             return {};

@@ -18,19 +18,19 @@ bool read_next_record(SalvageState& state);
 // each record that the window already holds whole and that passes every check to
 // take(record), record pointing at its header in the window, until a record that does not,
 // or take returns false; the position then moves past the records taken. Nothing is printed,
-// read or moved, and the state's record in hand is left alone. The pointers stay valid until
-// the next call that reads, such as read_next_record, which must decide on the record this
-// stopped at.
+// read or moved, and the state's record in hand is left alone. take may rewrite the record
+// where it lies: nothing reads it again. The pointers stay valid until the next call that
+// reads, such as read_next_record, which must decide on the record this stopped at.
 template <typename Take>
 void take_records_in_window(SalvageState& state, Take&& take) {
     const std::uint32_t p = state.damaged.tell();
     const auto held = state.damaged.held_readable(p);
-    const std::uint8_t* const first = held.data();
+    std::uint8_t* const first = held.data();
     const std::size_t size = std::min<std::size_t>(held.size(), state.physical_eof - p);
     const FileHeader& file = state.file_header;
     std::size_t at = 0;
     while (size - at >= kRecordHeaderSize) {
-        const std::uint8_t* record = first + at;
+        std::uint8_t* record = first + at;
         const std::uint16_t length = get_le16(record + 2);
         const std::size_t framed = std::size_t{length} + kFramingSize;
         if (framed > size - at || length == 0 ||

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
+#include <climits>
 #include <cstring>
 
 #include "salvage/reader.hpp"
@@ -18,79 +20,119 @@ WriteFailure failed(WriteFailure::File file, int errnum) {
     return {file, errnum};
 }
 
-// Where the copy loop sends each record, by its type. Active records that lie one after another
-// in the damaged file's window wait in a run, to be copied to the new file in one piece; the
-// run must be written out before the window moves.
+// Where the copy loop sends each record, by its type. Active records the fast road takes are
+// re-framed where they lie in the damaged file's window and wait there in runs, to go to the new
+// file without a copy; the runs must be written out before the window moves.
 class Disposal {
   public:
     Disposal(OutputFile& new_file, OutputFile* deleted_file, CopyCounts& counts)
         : new_file_(new_file), deleted_file_(deleted_file), counts_(counts) {}
 
-    // Disposes of the framed record at record; false once a write has failed.
-    bool dispose(const std::uint8_t* record) {
+    // A record the fast road took, at record in the window; false once a write has failed.
+    bool take(std::uint8_t* record) {
         const RecordHeader r = decode_record_header(record);
-        const std::size_t framed = std::size_t{r.rec_length} + kFramingSize;
-        switch (r.rec_type) {
-            case kActiveRecord:
-                if (run_ + run_size_ != record || run_size_ + framed > OutputFile::kBufferSize) {
-                    if (!write_run()) {
-                        return false;
-                    }
-                    run_ = record;
-                }
-                run_size_ += framed;
-                return true;
-            case kDeletedRecord:
-                ++counts_.deleted;
-                counts_.deleted_bytes += framed;
-                if (deleted_file_ != nullptr &&
-                    !deleted_file_->write(record + kRecordHeaderSize, r.rec_length)) {
-                    failure_ = {WriteFailure::File::deleted_file, deleted_file_->error()};
-                    return false;
-                }
-                return true;
-            default:
-                ++counts_.overhead;
-                counts_.overhead_bytes += framed;
-                return true;
+        if (r.rec_type != kActiveRecord) {
+            return set_aside(r, record);
         }
+        const std::size_t framed = std::size_t{r.rec_length} + kFramingSize;
+        reframe(r, record);
+        if (run_count_ > 0 && run_end() == record) {
+            runs_[run_count_ - 1].iov_len += framed;
+        } else {
+            if (run_count_ == runs_.size() && !write_runs()) {
+                return false;
+            }
+            runs_[run_count_++] = {record, framed};
+        }
+        runs_size_ += framed;
+        return true;
     }
 
-    // Copies the run to the new file and re-frames each record there: active, renumbered from
-    // the count so far, the header's other fields cleared, data and trailer as read.
-    bool write_run() {
-        if (run_size_ == 0) {
-            return true;
+    // A record the reader delivered, at record in the window: an active one is copied to the
+    // new file and re-framed there. False once a write has failed.
+    bool take_copy(const std::uint8_t* record) {
+        const RecordHeader r = decode_record_header(record);
+        if (r.rec_type != kActiveRecord) {
+            return set_aside(r, record);
         }
-        std::uint8_t* bytes = new_file_.reserve(run_size_);
+        const std::size_t framed = std::size_t{r.rec_length} + kFramingSize;
+        std::uint8_t* bytes = write_runs() ? new_file_.reserve(framed) : nullptr;
         if (bytes == nullptr) {
-            failure_ = {WriteFailure::File::new_file, new_file_.error()};
-            return false;
+            return fail_new_file();
         }
-        std::memcpy(bytes, run_, run_size_);
-        for (std::size_t at = 0; at < run_size_;) {
-            RecordHeader r = decode_record_header(bytes + at);
-            r.rec_type = kActiveRecord;
-            r.rec_byte1 = 0;
-            r.rec_word4 = 0;
-            r.rec_ordinal = counts_.active++;
-            encode_record_header(r, bytes + at);
-            at += r.rec_length + kFramingSize;
-        }
-        new_file_.commit(run_size_);
-        counts_.active_bytes += run_size_;
-        run_size_ = 0;
+        std::memcpy(bytes, record, framed);
+        reframe(r, bytes);
+        new_file_.commit(framed);
         return true;
+    }
+
+    // Writes the runs out. Where they come to kGatherAtLeast, straight from the window; less
+    // goes through the buffer, since a system call for a few kilobytes costs more than a copy.
+    bool write_runs() {
+        bool ok = true;
+        if (runs_size_ >= kGatherAtLeast) {
+            ok = new_file_.write_pieces(runs_.data(), run_count_);
+        } else {
+            for (std::size_t i = 0; ok && i < run_count_; ++i) {
+                ok = new_file_.write(runs_[i].iov_base, runs_[i].iov_len);
+            }
+        }
+        run_count_ = 0;
+        runs_size_ = 0;
+        return ok || fail_new_file();
     }
 
     WriteFailure failure() const { return failure_; }
 
   private:
+    static constexpr std::size_t kGatherAtLeast = 64 * 1024;
+
+    // Deleted records' data go to the deleted-records file, if any; overhead records nowhere.
+    bool set_aside(const RecordHeader& r, const std::uint8_t* record) {
+        const std::size_t framed = std::size_t{r.rec_length} + kFramingSize;
+        if (r.rec_type != kDeletedRecord) {
+            ++counts_.overhead;
+            counts_.overhead_bytes += framed;
+            return true;
+        }
+        ++counts_.deleted;
+        counts_.deleted_bytes += framed;
+        if (deleted_file_ != nullptr &&
+            !deleted_file_->write(record + kRecordHeaderSize, r.rec_length)) {
+            failure_ = {WriteFailure::File::deleted_file, deleted_file_->error()};
+            return false;
+        }
+        return true;
+    }
+
+    // Re-frames the active record r, whose header is at header: active, renumbered from the
+    // count so far, the header's other fields cleared; data and trailer stay as read.
+    void reframe(RecordHeader r, std::uint8_t* header) {
+        r.rec_byte1 = 0;
+        r.rec_word4 = 0;
+        r.rec_ordinal = counts_.active++;
+        encode_record_header(r, header);
+        counts_.active_bytes += std::size_t{r.rec_length} + kFramingSize;
+    }
+
+    bool fail_new_file() {
+        failure_ = {WriteFailure::File::new_file, new_file_.error()};
+        return false;
+    }
+
+    const std::uint8_t* run_end() const {
+        const iovec& last = runs_[run_count_ - 1];
+        return static_cast<const std::uint8_t*>(last.iov_base) + last.iov_len;
+    }
+
     OutputFile& new_file_;
     OutputFile* deleted_file_;
     CopyCounts& counts_;
-    const std::uint8_t* run_ = nullptr;  // the run's first record in the window
-    std::size_t run_size_ = 0;           // framing included; <= OutputFile::kBufferSize
+    // Runs of re-framed active records in the window, in the order they are to be written;
+    // runs_size_ is the sum of their lengths.
+    std::array<iovec, IOV_MAX> runs_;
+    std::size_t run_count_ = 0;  // <= runs_.size()
+    std::size_t runs_size_ = 0;
     WriteFailure failure_;
 };
 
@@ -99,25 +141,23 @@ class Disposal {
 WriteFailure copy_records(SalvageState& state, OutputFile& new_file, OutputFile* deleted_file,
                           CopyCounts& counts) {
     Disposal disposal(new_file, deleted_file, counts);
-    const auto dispose = [&disposal](const std::uint8_t* record) {
-        return disposal.dispose(record);
-    };
+    const auto take = [&disposal](std::uint8_t* record) { return disposal.take(record); };
     while (state.damaged.tell() < state.physical_eof) {
-        take_records_in_window(state, dispose);
-        // The reader may move the window under the run: write the run out first.
-        if (disposal.failure() || !disposal.write_run()) {
+        take_records_in_window(state, take);
+        // The reader may move the window under the runs: write them out first.
+        if (disposal.failure() || !disposal.write_runs()) {
             break;
         }
         if (state.damaged.tell() >= state.physical_eof || !read_next_record(state)) {
             break;
         }
         // The data follows the header in the window.
-        if (!disposal.dispose(state.record_data.data() - kRecordHeaderSize)) {
+        if (!disposal.take_copy(state.record_data.data() - kRecordHeaderSize)) {
             break;
         }
     }
     if (!disposal.failure()) {
-        disposal.write_run();
+        disposal.write_runs();
     }
     return disposal.failure();
 }

@@ -45,6 +45,13 @@ bool OutputFile::write_through(const void* data, std::size_t n) {
     return error_ == 0;
 }
 
+bool OutputFile::write_pieces(iovec* pieces, std::size_t count) {
+    if (flush() && error_ == 0) {
+        error_ = writev_all(fd_, pieces, count);
+    }
+    return error_ == 0;
+}
+
 bool OutputFile::flush() {
     const std::size_t n = used_;
     used_ = 0;

@@ -44,6 +44,9 @@ class OutputFile {
         return error_ == 0 ? buffer_.get() + used_ : nullptr;
     }
     void commit(std::size_t n) { used_ += n; }
+    // Writes out what is buffered, then the pieces straight from where they lie, without
+    // copying them; false once a write has failed. The pieces are used up as writev_all() says.
+    bool write_pieces(iovec* pieces, std::size_t count);
     bool flush();
     // Flushes and closes; the file is closed afterwards whatever the result.
     bool close();
