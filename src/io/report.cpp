@@ -43,6 +43,15 @@ char* format_decimal(char* p, std::int32_t value) {
         "8081828384858687888990919293949596979899";
     static constexpr std::uint32_t kPowers[] = {1,      10,      100,      1000,      10000,
                                                 100000, 1000000, 10000000, 100000000, 1000000000};
+    // Below 100 (most lengths and counts in a report of small damage), straight from the table.
+    if (value >= 0 && value < 100) {
+        if (value < 10) {
+            *p = static_cast<char>('0' + value);
+            return p + 1;
+        }
+        std::memcpy(p, kPairs + 2 * value, 2);
+        return p + 2;
+    }
     std::uint32_t rest =
         value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
     // The count of digits: the bit width times log10(2) is right or one short, and one

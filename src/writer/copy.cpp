@@ -69,6 +69,9 @@ class Disposal {
     // Writes the runs out. Where they come to kGatherAtLeast, straight from the window; less
     // goes through the buffer, since a system call for a few kilobytes costs more than a copy.
     bool write_runs() {
+        if (run_count_ == 0) {
+            return true;
+        }
         bool ok = true;
         if (runs_size_ >= kGatherAtLeast) {
             ok = new_file_.write_pieces(runs_.data(), run_count_);
