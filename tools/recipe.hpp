@@ -44,7 +44,7 @@ struct Recipe {
     std::vector<Run> runs;
 };
 
-// A file spans more than one read window of the tool's, and stays within a few of them.
+// A file spans several of the tool's read windows.
 constexpr std::uint32_t kMinFileSize = (1u << 20) + (64u << 10);
 constexpr std::uint32_t kMaxFileSize = 3u << 20;
 

@@ -14,6 +14,7 @@ namespace datmend {
 namespace {
 
 constexpr std::uint32_t kPieceBytes = 64 * 1024;
+static_assert(kPieceBytes <= DamagedFile::kWindowSize / 2);
 // Rows formatted in one go: their text fits in the report's buffer several times over.
 constexpr std::uint32_t kBatchRows = 512;
 static_assert(kBatchRows * kRowWidth <= Report::kBufferSize);

@@ -16,8 +16,9 @@ namespace {
 
 // Candidates tested per view of the window. The view reaches a whole longest record past the
 // last of them, so that every candidate's header, data and trailer are in it.
-constexpr std::uint32_t kChunk = 64 * 1024;
+constexpr std::uint32_t kChunk = 32 * 1024;
 constexpr std::uint32_t kReach = 65535 + kFramingSize;
+static_assert(kChunk + kReach <= DamagedFile::kWindowSize / 2);
 
 // The rest of the rules for a candidate at c that passed the first two, its bytes at head:
 // the record fits in the file, its length suits a fixed-length file, its trailer matches, and
