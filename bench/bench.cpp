@@ -10,7 +10,7 @@
 //   W7 every byte 0x01                       every 4 MiB, through the read seam, in a child
 //   W8 20-byte records, each torn, with a 1-byte look-alike record 3 bytes in
 //   W9 fixed-length 65,535-byte records, every trailer wrong
-//   datmend_bench [MiB [rounds [W...]]]      default 256 MiB, 5 rounds, every workload
+//   datmend_bench [MiB [rounds [W...]]]      default 256 MiB, 15 rounds, every workload
 // The tool runs as datmend OLD NEW; with DATMEND_BENCH_DELETED=1 in the environment, as
 // datmend OLD NEW DELETED.
 // Exit status 0, or 1 when a command fails to start.
@@ -124,7 +124,7 @@ double median(std::vector<double> v) {
 
 int main(int argc, char* argv[]) {
     const std::size_t mib = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 256;
-    const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
+    const int rounds = argc > 2 ? std::atoi(argv[2]) : 15;
     // DATMEND_BENCH_DELETED=1: the tool also writes a deleted-records file.
     const char* deleted = std::getenv("DATMEND_BENCH_DELETED");
     const bool with_deleted_file = deleted != nullptr && std::string(deleted) == "1";
