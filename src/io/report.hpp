@@ -39,11 +39,6 @@ class Report {
         }
     }
     void put(std::string_view text) { put(text.data(), text.size()); }
-    // A number in signed decimal, as printf's %d writes it.
-    void put_decimal(std::int32_t value) {
-        char* p = reserve(kDecimalWidth);
-        commit(static_cast<std::size_t>(format_decimal(p, value) - p));
-    }
 
     // Room for n bytes (n <= kBufferSize) at the end of the buffer, to be formatted in place and
     // then handed over with commit(); what is not committed is not written.

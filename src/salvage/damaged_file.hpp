@@ -20,8 +20,9 @@ namespace datmend {
 class DamagedFile {
   public:
     static constexpr std::uint32_t kSectorSize = 512;
-    // Twice the longest record with its framing, so that a record never straddles a refill;
-    // small enough that what was read is still in the processor's cache when it is written.
+    // Room for views of up to half of it, and so for any whole record with its framing, which
+    // then never straddles a refill; small enough that what was read is still in the
+    // processor's cache when it is written out.
     static constexpr std::size_t kWindowSize = std::size_t{256} << 10;
 
     // How the file is read, as pread(2) does: the count read, 0 at the end of the file, or -1
