@@ -46,7 +46,7 @@ bool OutputFile::write_through(const void* data, std::size_t n) {
 }
 
 bool OutputFile::write_pieces(iovec* pieces, std::size_t count) {
-    if (flush() && error_ == 0) {
+    if (flush()) {
         error_ = writev_all(fd_, pieces, count);
     }
     return error_ == 0;
