@@ -280,12 +280,16 @@ TEST_F(Salvage, UnreadableFirstRecordLeavesTheHeaderBlockAlone) {
 }
 
 TEST_F(Salvage, AFullDiskIsAFailureNotASummary) {
-    const Bytes old = DatFile().active(text("data")).deleted(text("old")).finish();
+    Record torn = make_record(0, text("torn"));
+    torn.trailer = 3;
+    const Bytes old = DatFile().active(text("data")).add(torn).deleted(text("old")).finish();
     write_file(old_dat, old);
     auto r = run_tool({old_dat, "/dev/full"});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "/dev/full: No space left on device\n");
     EXPECT_EQ(r.out.find("Completion"), std::string::npos);
+    // Found with the header block, before the walk: nothing of the file is dumped.
+    EXPECT_EQ(r.out.find("not written to new file"), std::string::npos);
 
     r = run_tool({old_dat, new_dat, "/dev/full"});
     EXPECT_EQ(r.status, 3);

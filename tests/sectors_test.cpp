@@ -67,6 +67,31 @@ TEST_F(Sectors, TheScanCrossesABadSectorAndWindowsRefillAroundOne) {
     disk.bad_sectors = {(laid.at[21] + 30) / 512, (laid.at[40] + 100) / 512};
     expect_salvage(laid, disk);
 
+    // A torn record before a record longer than a sector whose data holds a bad sector: the
+    // scan must not land there, so that the damage is one stretch, not two.
+    rs = records(60);
+    rs[20].trailer = 7;
+    rs[21].data.assign(1500, 'L');
+    laid = lay_out(rs);
+    FaultyDisk inside;
+    inside.bad_sectors = {(laid.at[21] + 12 + 511) / 512};
+    ASSERT_LE((laid.at[21] + 12 + 511) / 512 * 512 + 512, laid.at[21] + 12 + 1500);
+    expect_salvage(laid, inside);
+
+    // The scan lands on records that end exactly where a bad sector starts and where the file
+    // ends: their last bytes are readable.
+    rs = records(60);
+    rs[30].trailer = 7;
+    rs[58].trailer = 7;
+    laid = lay_out(rs);
+    const std::uint32_t boundary = (laid.at[31] + 16 + 40 + 511) / 512 * 512;
+    rs[31].data.resize(boundary - laid.at[31] - 16, 'e');
+    laid = lay_out(rs);
+    ASSERT_EQ(laid.at[32], boundary);
+    FaultyDisk edges;
+    edges.bad_sectors = {boundary / 512};
+    expect_salvage(laid, edges);
+
     // More than one window: bad sectors on both sides of the first window's end, with records
     // straddling it.
     std::vector<Record> many;
