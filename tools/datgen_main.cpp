@@ -2,6 +2,7 @@
 //   datgen sample FILE            the shipped damaged sample
 //   datgen random SEED FILE       a small, usually damaged file
 //   datgen corpus DIR             the fuzz target's seed recipes, into an existing folder
+//   datgen expand RECIPE FILE     the data file a recipe describes (its disk's faults left out)
 //   datgen workload W1..W9 BYTES FILE   a benchmark workload (W6 is W1's file)
 //   datgen stretch W1..W9 BYTES FILE    its damaged stretch alone; status 1 when it has none
 // Exit status 0, or 1 on a wrong command line or a failed write.
@@ -43,6 +44,10 @@ int main(int argc, char* argv[]) {
         }
         return 0;
     }
+    if (what == "expand" && argc == 4) {
+        const datgen::Bytes r = datbuild::read_file(argv[2]);
+        return datgen::expand_recipe(datgen::parse_recipe(r.data(), r.size()), argv[3]) ? 0 : 1;
+    }
     if (what == "workload" && argc == 5) {
         const datgen::Bytes b = datgen::workload(argv[2], std::strtoull(argv[3], nullptr, 10));
         if (!b.empty()) {
@@ -61,8 +66,8 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     std::fputs(
-        "usage: datgen sample FILE | random SEED FILE | corpus DIR | workload|stretch W1..W9 BYTES "
-        "FILE\n",
+        "usage: datgen sample FILE | random SEED FILE | corpus DIR | expand RECIPE FILE | "
+        "workload|stretch W1..W9 BYTES FILE\n",
         stderr);
     return 1;
 }
