@@ -103,7 +103,7 @@ Timing run_on_failing_disk(std::vector<std::string> args) {
         }
         argv.push_back(nullptr);
         datmend::RunState state;
-        state.salvage.damaged.set_read_function(failing_read);
+        state.damaged.set_read_function(failing_read);
         const int status = datmend::run_datmend(state, static_cast<int>(args.size()), argv.data());
         std::fflush(stdout);
         _exit(status);

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "inprocess.hpp"
+#include "io/text.hpp"
 #include "salvage/dump.hpp"
 #include "salvage/dump_row.hpp"
 
@@ -26,7 +27,7 @@ TEST(Dump, ShortRangeIsOneRowPaddedWithDots) {
     file[601] = 0x0A;
     file[602] = 0x7D;
     Harness h(file);
-    datmend::dump_discarded(h.state, 600, 602);
+    datmend::dump_discarded(h.damaged, h.log, 600, 602);
     EXPECT_EQ(h.output(),
               "\n*** 3 Bytes starting at offset 600 not written to new file ***\n"
               "00000000: 41 0A 7D .. .. .. .. .. .. .. .. .. .. .. .. .. |A~}~~~~~~~~~~~~~|\n");
@@ -34,7 +35,7 @@ TEST(Dump, ShortRangeIsOneRowPaddedWithDots) {
 
 TEST(Dump, TextColumnShowsOnlyPrintableAscii) {
     Harness h(Bytes{0x00, 0x1F, 0x20, 0x7E, 0x7F, 0xFF, 'a', 'Z'});
-    datmend::dump_discarded(h.state, 0, 7);
+    datmend::dump_discarded(h.damaged, h.log, 0, 7);
     EXPECT_EQ(h.output(),
               "\n*** 8 Bytes starting at offset 0 not written to new file ***\n"
               "00000000: 00 1F 20 7E 7F FF 61 5A .. .. .. .. .. .. .. .. |~~ ~~~aZ~~~~~~~~|\n");
@@ -44,28 +45,17 @@ TEST(Dump, RowsCountFromTheStartOfTheRangeAndPadTheLastRow) {
     const Bytes file = counting_bytes(100);
     for (std::uint32_t n : {1u, 16u, 20u, 33u}) {
         Harness h(file);
-        datmend::dump_discarded(h.state, 50, 50 + n - 1);
+        datmend::dump_discarded(h.damaged, h.log, 50, 50 + n - 1);
         EXPECT_EQ(h.output(), dump_text(file, 50, 50 + n - 1)) << n;
     }
 }
 
-TEST(Dump, CountsOneErrorPerCallAndLeavesThePositionAlone) {
+TEST(Dump, CountsOneErrorPerCall) {
     Harness h(counting_bytes(64));
-    h.state.damaged.seek(40);
-    datmend::dump_discarded(h.state, 0, 0);
-    datmend::dump_discarded(h.state, 2, 60);
-    EXPECT_EQ(h.state.error_count, 2u);
-    EXPECT_EQ(h.state.damaged.tell(), 40u);
-    std::uint8_t b = 0;
-    ASSERT_EQ(h.state.damaged.read(&b, 1), 1u);
-    EXPECT_EQ(b, static_cast<std::uint8_t>(40 * 13 + 1));
-}
-
-TEST(Dump, BytesTheFileCannotDeliverShowAsZero) {
-    const Bytes file = counting_bytes(40);
-    Harness h(file);
-    datmend::dump_discarded(h.state, 30, 49);
-    EXPECT_EQ(h.output(), dump_text(file, 30, 49));  // the model shows 00 past the end
+    datmend::dump_discarded(h.damaged, h.log, 0, 0);
+    datmend::dump_discarded(h.damaged, h.log, 2, 60);
+    EXPECT_EQ(h.log.error_count, 2u);
+    EXPECT_EQ(h.log.dumped_bytes, 60u);
 }
 
 TEST(Dump, LargeRangeIsTheSameRowByRow) {
@@ -76,7 +66,7 @@ TEST(Dump, LargeRangeIsTheSameRowByRow) {
     }
     Harness h(file);
     const auto last = static_cast<std::uint32_t>(file.size() - 2);
-    datmend::dump_discarded(h.state, 5, last);
+    datmend::dump_discarded(h.damaged, h.log, 5, last);
     EXPECT_TRUE(h.output() == dump_text(file, 5, last));
 }
 
@@ -92,9 +82,12 @@ TEST(Dump, EveryPathOfRowsAgreesByteForByte) {
         expected += dump_row(&bytes[r * 16], nullptr, 16, r * 16);
     }
     using datmend::RowPath;
+    std::string untested;
     for (const RowPath path : {RowPath::portable, RowPath::ssse3, RowPath::avx2}) {
         if (path > datmend::fastest_row_path()) {
-            break;
+            untested += untested.empty() ? "" : ", ";
+            untested += path == RowPath::avx2 ? "AVX2" : "SSSE3";
+            continue;
         }
         SCOPED_TRACE(static_cast<int>(path));
         std::string batch(expected.size(), '\0');
@@ -110,6 +103,9 @@ TEST(Dump, EveryPathOfRowsAgreesByteForByte) {
             single.append(row, sizeof row);
         }
         EXPECT_EQ(single, expected);
+    }
+    if (!untested.empty()) {
+        GTEST_SKIP() << "this processor cannot run the " << untested << " rows: not tested";
     }
 }
 

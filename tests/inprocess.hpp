@@ -1,5 +1,5 @@
-// A salvage state over a real damaged file, with the report captured in memory, for testing the
-// salvage pieces in-process.
+// The damaged file of a test, opened as the tool opens it, with a report captured in memory and
+// a damage log on it, for testing the salvage pieces in-process.
 #pragma once
 
 #include <sys/mman.h>
@@ -7,39 +7,42 @@
 
 #include <string>
 
+#include "format/layout.hpp"
 #include "invariants.hpp"
-#include "salvage/salvage_state.hpp"
+#include "salvage/damaged_file.hpp"
+#include "salvage/dump.hpp"
 #include "support.hpp"
 
 namespace testkit {
 
-class Harness {
-  public:
+struct Harness {
     explicit Harness(const Bytes& file, std::uint16_t organization = 0,
-                     std::int32_t record_length = 0) {
+                     std::uint32_t record_length = 0,
+                     const datmend::DamagedFile::ReadFunction& read = {}) {
         write_file(dir.file("old.dat"), file);
+        if (read) {
+            damaged.set_read_function(read);
+        }
         std::uint64_t size = 0;
-        state.damaged.open(dir.file("old.dat").c_str());
-        state.damaged.measure(size);
-        state.physical_eof = static_cast<std::uint32_t>(size);
-        state.file_header.organization = organization;
-        state.file_header.record_length = record_length;
-        state.report = datmend::Report(report_fd_);
+        damaged.open(dir.file("old.dat").c_str());
+        damaged.measure(size);
+        rules = {static_cast<std::uint32_t>(size), (organization & 1) != 0, record_length};
     }
-    ~Harness() { close(report_fd_); }
+    ~Harness() { close(report_fd); }
     Harness(const Harness&) = delete;
     Harness& operator=(const Harness&) = delete;
 
     std::string output() {
-        state.report.flush();
-        return read_all(report_fd_);
+        report.flush();
+        return read_all(report_fd);
     }
 
     ScratchDir dir;
-    datmend::SalvageState state;
-
-  private:
-    int report_fd_ = memfd_create("report", 0);
+    int report_fd = memfd_create("report", 0);
+    datmend::DamagedFile damaged;
+    datmend::FrameRules rules;
+    datmend::Writer report{datmend::kReportBufferSize, report_fd};
+    datmend::DamageLog log{report};
 };
 
 }  // namespace testkit

@@ -228,15 +228,15 @@ InProcessRun salvage(const std::vector<std::string>& names,
     {
         datmend::RunState state;
         if (read) {
-            state.salvage.damaged.set_read_function(read);
+            state.damaged.set_read_function(read);
         }
-        state.salvage.report = datmend::Report(report);
+        state.report.set_descriptor(report);
         state.err = open_memstream(&errors, &length);
         run.status = datmend::run_datmend(state, static_cast<int>(args.size()), argv.data());
         const auto& c = state.counts;
         run.accounted =
-            c.active_bytes + c.deleted_bytes + c.overhead_bytes + state.salvage.dumped_bytes;
-        run.errors = state.salvage.error_count;
+            c.active_bytes + c.deleted_bytes + c.overhead_bytes + state.damage.dumped_bytes;
+        run.errors = state.damage.error_count;
         run.active = c.active;
         std::fclose(state.err);
     }

@@ -1,4 +1,4 @@
-// The resynchronisation scan, in-process: where it lands, what it dumps, what it leaves.
+// The resynchronisation scan, in-process: where it lands, and that it only searches.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -11,57 +11,44 @@ using namespace testkit;
 
 namespace {
 
-TEST(Scan, LandsOnTheIntactRecordAfterTheDamage) {
+std::optional<std::uint32_t> scan(Harness& h, std::uint32_t start) {
+    return datmend::find_next_record(h.damaged, h.rules, start);
+}
+
+TEST(Scan, LandsOnTheIntactRecordAfterTheDamageAndPrintsNothing) {
     Bytes file(519, 0xEE);
     std::fill(file.begin() + 512, file.end(), 0xFF);  // a damaged record
-    Record good = make_record(0, Bytes(5, 'G'));
-    good.ordinal = 42;
-    append_record(file, good);
+    append_record(file, make_record(0, Bytes(5, 'G')));
     Harness h(file);
-    EXPECT_EQ(datmend::find_next_record(h.state, 512), 519u);
-    EXPECT_EQ(h.output(), dump_text(file, 512, 518));
-    EXPECT_EQ(h.state.error_count, 1u);
-    EXPECT_EQ(h.state.record.rec_length, 5);
-    EXPECT_EQ(h.state.record.rec_ordinal, 42u);
-    EXPECT_EQ(h.state.trailer, 5u);
-    EXPECT_EQ(h.state.damaged.tell(), 519u + 12);
+    EXPECT_EQ(scan(h, 512), 519u);
+    EXPECT_EQ(h.output(), "");
+    EXPECT_EQ(h.log.error_count, 0u);
 }
 
-TEST(Scan, NearTheEndNoCandidateIsReadAndTheRestIsDumped) {
-    Bytes file(600, 0);
-    Harness h(file);
-    EXPECT_EQ(datmend::find_next_record(h.state, 584), 0u);
-    EXPECT_EQ(h.output(), dump_text(file, 584, 599));
-}
-
-TEST(Scan, WithoutAPlausibleRecordDumpsToTheEnd) {
-    Bytes file(512 + 300, 0xAB);
-    Harness h(file);
-    EXPECT_EQ(datmend::find_next_record(h.state, 512), 0u);
-    EXPECT_EQ(h.output(), dump_text(file, 512, 811));
-    EXPECT_EQ(h.state.error_count, 1u);
+TEST(Scan, FindsNothingNearTheEndOrWithoutAPlausibleRecord) {
+    Harness near_end(Bytes(600, 0));
+    EXPECT_EQ(scan(near_end, 584), std::nullopt);
+    Harness none(Bytes(512 + 300, 0xAB));
+    EXPECT_EQ(scan(none, 512), std::nullopt);
 }
 
 // Candidates are sifted sixteen at a time: a record is found in whatever lane it falls, after
-// candidates that pass the first rules but not the trailer's, up to the file's last few bytes.
+// candidates that pass the sift but not the trailer's rule, up to the file's last few bytes.
 TEST(Scan, FindsTheRecordInEveryLaneOfTheSift) {
     for (std::uint32_t k = 0; k < 40; ++k) {
         SCOPED_TRACE(k);
-        Bytes file(513 + k, 0x01);  // every offset here passes rules 1 to 4, none rule 5
+        Bytes file(513 + k, 0x01);  // every offset here has a known type and a length
         append_record(file, make_record(0, Bytes(5, 'G')));
         append_record(file, make_record(1, Bytes(1, 'H')));  // the last record: 17 bytes
         Harness h(file);
-        EXPECT_EQ(datmend::find_next_record(h.state, 512), 513u + k);
-        EXPECT_EQ(h.output(), dump_text(file, 512, 512 + k));
-
-        Harness last(file);
-        EXPECT_EQ(datmend::find_next_record(last.state, 513 + k), 513u + k + 21);
+        EXPECT_EQ(scan(h, 512), 513u + k);
+        EXPECT_EQ(scan(h, 513 + k), 513u + k + 21);
     }
 }
 
 // Both paths of the sift against the rules written out, for every byte value as a type and as
 // either byte of a length, in every lane, among neighbours drawn from the values at the edges.
-TEST(Scan, BothSiftPathsFollowTheFirstTwoRules) {
+TEST(Scan, BothSiftPathsPassOnlyAKnownTypeWithALength) {
     const std::uint8_t edges[] = {0, 1, 3, 4, 0x7F, 0x80, 0xFC, 0xFF};
     std::mt19937 rng(15);
     for (int round = 0; round < 3000; ++round) {
@@ -80,6 +67,9 @@ TEST(Scan, BothSiftPathsFollowTheFirstTwoRules) {
         ASSERT_EQ(datmend::sift16_portable(p), rules) << round;
         ASSERT_EQ(datmend::sift16(p), rules) << round;
     }
+#if !defined(__SSE2__)
+    GTEST_SKIP() << "no SSE2 on this processor: sift16 is the portable path, checked above";
+#endif
 }
 
 TEST(Scan, FixedLengthAcceptsOverheadOfAnyLengthButNotActiveOfTheWrongOne) {
@@ -88,11 +78,10 @@ TEST(Scan, FixedLengthAcceptsOverheadOfAnyLengthButNotActiveOfTheWrongOne) {
                   make_record(0, Bytes(30, 'a')));  // at 520: wrong length for record_length 8
     append_record(wrong, make_record(2, Bytes(30, 'o')));  // at 566: overhead, any length will do
     Harness h(wrong, 1, 8);
-    EXPECT_EQ(datmend::find_next_record(h.state, 512), 566u);
-    EXPECT_EQ(h.state.record.rec_type, 2);
+    EXPECT_EQ(scan(h, 512), 566u);
 
     Harness variable(wrong, 0, 8);
-    EXPECT_EQ(datmend::find_next_record(variable.state, 512), 520u);
+    EXPECT_EQ(scan(variable, 512), 520u);
 }
 
 TEST(Scan, SkipsUnknownTypesAndEmptyRecords) {
@@ -101,8 +90,7 @@ TEST(Scan, SkipsUnknownTypesAndEmptyRecords) {
     append_record(file, make_record(1, Bytes(0, 'x')));  // at 534, empty
     append_record(file, make_record(3, Bytes(2, 'y')));  // at 550
     Harness h(file);
-    EXPECT_EQ(datmend::find_next_record(h.state, 511), 550u);
-    EXPECT_EQ(h.output(), dump_text(file, 511, 549));
+    EXPECT_EQ(scan(h, 511), 550u);
 }
 
 TEST(Scan, AnUnconfirmedCandidateStandsWhenNothingInsideItIsConfirmed) {
@@ -115,10 +103,8 @@ TEST(Scan, AnUnconfirmedCandidateStandsWhenNothingInsideItIsConfirmed) {
     file.push_back(0xFF);
     append_record(file, outer);  // at 513
     Harness h(file);
-    EXPECT_EQ(datmend::find_next_record(h.state, 512), 513u);
-
-    Harness later(file);
-    EXPECT_EQ(datmend::find_next_record(later.state, 513), 513u + 12 + 10);
+    EXPECT_EQ(scan(h, 512), 513u);
+    EXPECT_EQ(scan(h, 513), 513u + 12 + 10);
 }
 
 }  // namespace

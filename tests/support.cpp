@@ -132,7 +132,7 @@ std::string dump_text(const Bytes& file, std::uint32_t first, std::uint32_t last
         const std::uint32_t n = std::min<std::uint32_t>(16, count - i);
         for (std::uint32_t k = 0; k < n; ++k) {
             const std::size_t b = first + i + k;
-            bytes[k] = b < file.size() ? file[b] : 0;  // past the end: what the tool shows
+            bytes[k] = file.at(b);
             lost[k] = b < unreadable.size() && unreadable[b] ? 1 : 0;
         }
         s += dump_row(bytes, lost, n, i);

@@ -48,9 +48,9 @@ bool parse_command_line(RunState& state, int argc, char* argv[]) {
     return true;
 }
 
-void print_help(Report& out) {
+void print_help(Writer& out) {
     for (const char* line : kHelpText) {
-        out.put(line);
+        out.write(line);
     }
 }
 

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "driver/run_state.hpp"
-#include "io/report.hpp"
+#include "io/writer.hpp"
 
 namespace datmend {
 
@@ -10,6 +10,6 @@ namespace datmend {
 bool parse_command_line(RunState& state, int argc, char* argv[]);
 
 // The usage line and the text that explains what the tool does.
-void print_help(Report& out);
+void print_help(Writer& out);
 
 }  // namespace datmend

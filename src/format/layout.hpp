@@ -15,6 +15,8 @@ constexpr std::uint32_t kRecordHeaderSize = 12;
 constexpr std::uint32_t kTrailerSize = 4;
 // Header and trailer around the data: a record occupies rec_length + kFramingSize bytes.
 constexpr std::uint32_t kFramingSize = kRecordHeaderSize + kTrailerSize;
+// The most bytes a record can occupy: the longest data a 16-bit length gives, framed.
+constexpr std::uint32_t kLongestFrame = 65535 + kFramingSize;
 
 constexpr std::uint8_t kActiveRecord = 0;
 constexpr std::uint8_t kDeletedRecord = 1;
@@ -92,12 +94,60 @@ inline bool is_fixed_length(const FileHeader& h) {
     return (h.organization & 1u) != 0;
 }
 
-// Fixed length: in a fixed-length file an active or deleted record must have the header's
-// record_length; overhead records and variable-length files are exempt.
-inline bool has_wrong_fixed_length(const FileHeader& file, std::uint8_t rec_type,
-                                   std::uint16_t rec_length) {
-    return is_fixed_length(file) && rec_type <= kDeletedRecord &&
-           static_cast<std::uint32_t>(rec_length) != static_cast<std::uint32_t>(file.record_length);
+// What every record of a file must agree with: where the file ends and, in a fixed-length file,
+// the data length of its active and deleted records (compared whole with the 16-bit length).
+struct FrameRules {
+    std::uint32_t physical_eof = 0;
+    bool fixed_length = false;
+    std::uint32_t record_length = 0;
+};
+
+inline FrameRules frame_rules(const FileHeader& h, std::uint32_t physical_eof) {
+    return {physical_eof, is_fixed_length(h), static_cast<std::uint32_t>(h.record_length)};
+}
+
+// The rules of an intact record, in the order in which a record read in sequence is diagnosed.
+enum class FrameFault {
+    none,                // an intact record
+    unreadable,          // a byte of it could not be read (the header's is found first)
+    wrong_fixed_length,  // an active or deleted record whose length is not the file's
+    data_past_end,       // its data runs past the end of the file
+    trailer_past_end,    // its trailer runs past the end of the file
+    trailer_mismatch,    // its trailer does not repeat its length
+    empty,               // its length is 0
+};
+
+// The first rule that the record at file offset p breaks, its bytes at record. readable_end is
+// where the readable bytes from p end: the first byte that could not be read, or any offset at
+// or past the record's end when there is none before it. record holds the bytes up to
+// readable_end or to the record's end, whichever comes first. The record type is not a rule
+// here: a record read in sequence may have any type.
+inline FrameFault check_frame(const std::uint8_t* record, std::uint32_t p,
+                              std::uint32_t readable_end, const FrameRules& rules) {
+    if (readable_end - p < kRecordHeaderSize) {
+        return FrameFault::unreadable;
+    }
+    const std::uint32_t length = get_le16(record + 2);
+    if (rules.fixed_length && record[0] <= kDeletedRecord && length != rules.record_length) {
+        return FrameFault::wrong_fixed_length;
+    }
+    // p < 2^31 and length < 2^16: no sum here can wrap.
+    if (p + kRecordHeaderSize + length > rules.physical_eof) {
+        return FrameFault::data_past_end;
+    }
+    if (p + kFramingSize + length > rules.physical_eof) {
+        return FrameFault::trailer_past_end;
+    }
+    if (p + kFramingSize + length > readable_end) {
+        return FrameFault::unreadable;
+    }
+    if (decode_trailer(record + kRecordHeaderSize + length) != length) {
+        return FrameFault::trailer_mismatch;
+    }
+    if (length == 0) {
+        return FrameFault::empty;
+    }
+    return FrameFault::none;
 }
 
 }  // namespace datmend

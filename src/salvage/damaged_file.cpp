@@ -29,7 +29,6 @@ bool DamagedFile::open(const char* name) {
     window_ = std::make_unique_for_overwrite<std::uint8_t[]>(kWindowSize);
     start_ = 0;
     length_ = 0;
-    pos_ = 0;
     held_ = kNothingHeld;
     unreadable_.clear();
     return true;
@@ -110,7 +109,7 @@ void DamagedFile::read_range(std::uint32_t first, std::uint32_t end) {
         if (got > 0) {
             first += static_cast<std::uint32_t>(got);
         } else if (got == 0) {
-            mark_unreadable(first, size_);  // the file has shrunk
+            record_unreadable(first, size_);  // the file has shrunk
             return;
         } else if (errno != EINTR) {
             read_sectors(first, end);
@@ -123,7 +122,7 @@ void DamagedFile::read_range(std::uint32_t first, std::uint32_t end) {
 // range inside one sector has been read as that sector already, and is not read again.
 void DamagedFile::read_sectors(std::uint32_t first, std::uint32_t end) {
     if (sector_start(first) == sector_start(end - 1)) {
-        mark_sector_unreadable(first);
+        record_unreadable_sector(first);
         return;
     }
     while (first < end) {
@@ -134,23 +133,23 @@ void DamagedFile::read_sectors(std::uint32_t first, std::uint32_t end) {
         if (got > 0) {
             first += static_cast<std::uint32_t>(got);
         } else if (got == 0) {
-            mark_unreadable(first, size_);
+            record_unreadable(first, size_);
             return;
         } else if (errno != EINTR) {
-            mark_sector_unreadable(sector);
+            record_unreadable_sector(sector);
             first = stop;
         }
     }
 }
 
-void DamagedFile::mark_sector_unreadable(std::uint32_t offset) {
+void DamagedFile::record_unreadable_sector(std::uint32_t offset) {
     const std::uint32_t sector = sector_start(offset);
-    mark_unreadable(
+    record_unreadable(
         sector, static_cast<std::uint32_t>(std::min<std::uint64_t>(sector + kSectorSize, size_)));
 }
 
 // Records first to end as unreadable and zeroes what of it the window holds.
-void DamagedFile::mark_unreadable(std::uint32_t first, std::uint32_t end) {
+void DamagedFile::record_unreadable(std::uint32_t first, std::uint32_t end) {
     if (first >= end) {
         return;
     }
@@ -180,8 +179,20 @@ DamagedFile::Stretch DamagedFile::next_unreadable(std::uint32_t offset) const {
     return it == unreadable_.end() ? Stretch{size_, size_} : *it;
 }
 
-bool DamagedFile::readable_slow(std::uint32_t offset, std::size_t n) const {
-    return std::uint64_t{next_unreadable(offset).first} >= std::uint64_t{offset} + n;
+std::uint32_t DamagedFile::first_unreadable(std::uint32_t offset, std::uint32_t limit) const {
+    return std::clamp(next_unreadable(offset).first, offset, limit);
+}
+
+void DamagedFile::flag_unreadable(std::uint32_t offset, std::uint32_t n,
+                                  std::uint8_t* flags) const {
+    std::memset(flags, 0, n);
+    const std::uint64_t end = std::uint64_t{offset} + n;
+    for (Stretch bad = next_unreadable(offset); bad.first < end && bad.first < bad.end;
+         bad = next_unreadable(bad.end)) {
+        const std::uint32_t from = std::max(bad.first, offset) - offset;
+        const auto to = static_cast<std::uint32_t>(std::min<std::uint64_t>(bad.end, end) - offset);
+        std::memset(flags + from, 1, to - from);
+    }
 }
 
 std::uint64_t DamagedFile::unreadable_bytes() const {

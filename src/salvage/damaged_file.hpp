@@ -1,7 +1,7 @@
-// Read-only access to the damaged file through one large window, so that the record reader,
-// the scan and the dump move a pointer instead of making a system call per field. The file is
-// read in 512-byte sectors: a sector whose read fails is unreadable, shows as zeros in the
-// window, is never read again, and never hides the readable sectors around it.
+// The damaged file, read by offset through one large window, so that the walk, the scan and the
+// dump move a pointer instead of making a system call per field. The file itself is only ever
+// read. It is read in 512-byte sectors: a sector whose read fails is unreadable, shows as zeros
+// in the window, is never read again, and never hides the readable sectors around it.
 #pragma once
 
 #include <sys/types.h>
@@ -29,12 +29,6 @@ class DamagedFile {
     // with errno set. Tests put a function here that fails where a bad disk would.
     using ReadFunction = std::function<ssize_t(int fd, void* buf, std::size_t n, off_t offset)>;
 
-    // A stretch of unreadable bytes, [first, end).
-    struct Stretch {
-        std::uint32_t first = 0;
-        std::uint32_t end = 0;
-    };
-
     DamagedFile();
     DamagedFile(const DamagedFile&) = delete;
     DamagedFile& operator=(const DamagedFile&) = delete;
@@ -45,29 +39,17 @@ class DamagedFile {
     // Takes the size of the file by seeking to its end; false with errno set when it cannot
     // seek. Reads stop at this size; if the file shrinks, the bytes it lost are unreadable.
     bool measure(std::uint64_t& size);
+    // The measured size (capped below 2^32): nothing at or past it is read.
+    std::uint32_t physical_eof() const { return size_; }
     // Closes the file and releases the window; what was found unreadable is still known.
     void close();
     void set_read_function(ReadFunction read) { read_ = std::move(read); }
 
     // While held, refills keep the window starting at offset as long as what is asked for
-    // still fits; the first refill that cannot drops the hold. The scan holds the start of the
-    // stretch it will dump, so that a short stretch is not read twice.
+    // still fits; the first refill that cannot drops the hold. The walk holds the start of a
+    // stretch while it scans past it and dumps it, so that a short stretch is not read twice.
     void hold(std::uint32_t offset) { held_ = offset; }
     void release() { held_ = kNothingHeld; }
-
-    std::uint32_t tell() const { return pos_; }
-    void seek(std::uint32_t offset) { pos_ = offset; }
-
-    // Copies up to n bytes (n <= kWindowSize / 2) from the position into dst and moves the
-    // position past what was copied; returns the number of bytes copied.
-    std::size_t read(void* dst, std::size_t n) {
-        const auto bytes = view(pos_, n);
-        if (!bytes.empty()) {
-            std::memcpy(dst, bytes.data(), bytes.size());
-        }
-        pos_ += static_cast<std::uint32_t>(bytes.size());
-        return bytes.size();
-    }
 
     // The n bytes at offset (n <= kWindowSize / 2) as held in the window, unreadable ones as 0;
     // shorter only where the measured file ends. Valid until the next call on this object.
@@ -82,8 +64,9 @@ class DamagedFile {
 
     // What the window holds from offset on, without reading: up to its end or the first byte
     // found unreadable, whichever comes first; empty when it does not hold offset. Valid until
-    // the next call that reads. The copy loop rewrites the records it takes there, in place:
-    // the walk only ever reads on from its position, so nothing reads them again.
+    // the next call that reads. This is the one view that may be written to: the copy loop
+    // re-frames the records it takes where they lie, since the walk only ever reads on from its
+    // position and nothing reads them again.
     std::span<std::uint8_t> held_readable(std::uint32_t offset) {
         const std::uint32_t into = offset - start_;  // below start_, wraps past length_
         if (into >= length_) {
@@ -91,17 +74,23 @@ class DamagedFile {
         }
         std::size_t n = length_ - into;
         if (!unreadable_.empty()) {
-            n = std::min<std::size_t>(n, next_unreadable(offset).first - offset);
+            n = readable_until(offset, static_cast<std::uint32_t>(offset + n)) - offset;
         }
         return {window_.get() + into, n};
     }
 
+    // The first byte from offset up to limit that has been found unreadable, or limit when none
+    // has. Ask after view(), which is what finds them.
+    std::uint32_t readable_until(std::uint32_t offset, std::uint32_t limit) const {
+        return unreadable_.empty() ? limit : first_unreadable(offset, limit);
+    }
     // True when none of the n bytes at offset has been found unreadable. Ask after view().
     bool readable(std::uint32_t offset, std::size_t n) const {
-        return unreadable_.empty() || readable_slow(offset, n);
+        const auto end = static_cast<std::uint32_t>(offset + n);
+        return readable_until(offset, end) == end;
     }
-    // The first unreadable stretch that ends after offset; {size, size} when there is none.
-    Stretch next_unreadable(std::uint32_t offset) const;
+    // Sets flags[i] to 1 where byte offset + i has been found unreadable, 0 elsewhere.
+    void flag_unreadable(std::uint32_t offset, std::uint32_t n, std::uint8_t* flags) const;
     // How many bytes have been found unreadable so far.
     std::uint64_t unreadable_bytes() const;
 
@@ -110,9 +99,16 @@ class DamagedFile {
     void fill(std::uint32_t first, std::uint32_t end);
     void read_range(std::uint32_t first, std::uint32_t end);
     void read_sectors(std::uint32_t first, std::uint32_t end);
-    void mark_sector_unreadable(std::uint32_t offset);
-    void mark_unreadable(std::uint32_t first, std::uint32_t end);
-    bool readable_slow(std::uint32_t offset, std::size_t n) const;
+    void record_unreadable_sector(std::uint32_t offset);
+    void record_unreadable(std::uint32_t first, std::uint32_t end);
+    std::uint32_t first_unreadable(std::uint32_t offset, std::uint32_t limit) const;
+    // A stretch of unreadable bytes, [first, end).
+    struct Stretch {
+        std::uint32_t first = 0;
+        std::uint32_t end = 0;
+    };
+    // The first unreadable stretch that ends after offset; {size_, size_} when there is none.
+    Stretch next_unreadable(std::uint32_t offset) const;
     std::uint8_t* at(std::uint32_t offset) { return window_.get() + (offset - start_); }
 
     ReadFunction read_;
@@ -121,7 +117,6 @@ class DamagedFile {
     std::unique_ptr<std::uint8_t[]> window_;
     std::uint32_t start_ = 0;  // file offset of window_[0], a multiple of kSectorSize
     std::size_t length_ = 0;   // bytes of the window that hold the file; <= kWindowSize
-    std::uint32_t pos_ = 0;
     static constexpr std::uint32_t kNothingHeld = ~std::uint32_t{0};
     std::uint32_t held_ = kNothingHeld;
     // Sorted, apart and not touching: every byte known unreadable, below size_.

@@ -1,15 +1,28 @@
-// Hex dump of a stretch of the damaged file that is left out of the new file.
+// Hex dump of a stretch of the damaged file that is left out of the new file, and the count of
+// such stretches, which the exit status reports.
 #pragma once
 
 #include <cstdint>
 
-#include "salvage/salvage_state.hpp"
+#include "io/writer.hpp"
+#include "salvage/damaged_file.hpp"
 
 namespace datmend {
 
-// Prints the bytes at offsets first to last inclusive as rows of 16 and counts one file error.
-// The damaged file's position is left where it was. A byte the disk could not deliver shows as
-// "??" and "~"; the dump never runs past the measured end of the file.
-void dump_discarded(SalvageState& state, std::uint32_t first, std::uint32_t last);
+// Where the damage of a run is told: its report, and the counts of what was dumped there.
+struct DamageLog {
+    explicit DamageLog(Writer& report_to) : report(report_to) {}
+
+    Writer& report;
+    std::uint32_t error_count = 0;  // one per dumped stretch
+    // Bytes of all dumped stretches together. Only the test checker reads it, to prove that
+    // every byte of the damaged file is accounted for.
+    std::uint64_t dumped_bytes = 0;
+};
+
+// Prints the bytes at offsets first to last inclusive (last < the file's physical_eof) as rows
+// of 16 in log's report and counts one file error. A byte the disk could not deliver shows as
+// "??" and "~".
+void dump_discarded(DamagedFile& file, DamageLog& log, std::uint32_t first, std::uint32_t last);
 
 }  // namespace datmend

@@ -1,16 +1,19 @@
-// Resynchronisation: after a record that contradicts the file, find the next plausible one.
+// Resynchronisation: after a record that contradicts the file, where the next plausible one is.
+// The scan only searches: it prints, dumps and counts nothing.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
-#include "salvage/salvage_state.hpp"
+#include "format/layout.hpp"
+#include "salvage/damaged_file.hpp"
 
 namespace datmend {
 
-// Searches from start + 1 for the first offset whose record header and trailer are plausible,
-// dumps start up to that offset, and returns it with the found record's header and trailer in
-// the salvage state and the damaged file at its data. Returns 0 when there is none, after
-// dumping start to the end of the file.
-std::uint32_t find_next_record(SalvageState& state, std::uint32_t start);
+// The first offset after start at which a plausible record lies, preferring one that the record
+// after it confirms; nullopt when there is none before the end of the file. A plausible record
+// is intact by check_frame() under rules, of a type up to kHighestKnownType, and not empty.
+std::optional<std::uint32_t> find_next_record(DamagedFile& file, const FrameRules& rules,
+                                              std::uint32_t start);
 
 }  // namespace datmend

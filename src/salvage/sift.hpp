@@ -1,6 +1,6 @@
-// The scan's first two rules, a known type and a length other than 0, for sixteen candidates
-// at once. Two paths give the same bits: SSE2 on x86-64, where it is always there, and plain
-// 64-bit arithmetic anywhere else.
+// The scan's sift: which of sixteen candidates have a known type and a length other than 0, the
+// cheapest of the rules, tested before the rest. Two paths give the same bits: SSE2 on x86-64,
+// where it is always there, and plain 64-bit arithmetic anywhere else.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +13,7 @@
 
 namespace datmend {
 
-// The rules as one mask over a byte: a type passes when none of these bits is set.
+// A known type as one mask over a byte: a type passes when none of these bits is set.
 static_assert(kHighestKnownType == 3);
 constexpr std::uint8_t kAboveKnownType = 0xFC;
 

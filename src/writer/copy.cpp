@@ -2,30 +2,20 @@
 // work and is handed back to the caller, which alone reports it.
 #include "writer/copy.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <array>
 #include <climits>
 #include <cstring>
 
-#include "salvage/reader.hpp"
-
 namespace datmend {
 
 namespace {
-
-WriteFailure failed(WriteFailure::File file, int errnum) {
-    return {file, errnum};
-}
 
 // Where the copy loop sends each record, by its type. Active records the fast road takes are
 // re-framed where they lie in the damaged file's window and wait there in runs, to go to the new
 // file without a copy; the runs must be written out before the window moves.
 class Disposal {
   public:
-    Disposal(OutputFile& new_file, OutputFile* deleted_file, CopyCounts& counts)
+    Disposal(Writer& new_file, Writer* deleted_file, CopyCounts& counts)
         : new_file_(new_file), deleted_file_(deleted_file), counts_(counts) {}
 
     // A record the fast road took, at record in the window; false once a write has failed.
@@ -56,14 +46,13 @@ class Disposal {
             return set_aside(r, record);
         }
         const std::size_t framed = std::size_t{r.rec_length} + kFramingSize;
-        std::uint8_t* bytes = write_runs() ? new_file_.reserve(framed) : nullptr;
-        if (bytes == nullptr) {
-            return fail_new_file();
+        if (!write_runs()) {
+            return false;
         }
+        auto* bytes = reinterpret_cast<std::uint8_t*>(new_file_.reserve(framed));
         std::memcpy(bytes, record, framed);
         reframe(r, bytes);
-        new_file_.commit(framed);
-        return true;
+        return new_file_.commit(framed) || fail_new_file();
     }
 
     // Writes the runs out. Where they come to kGatherAtLeast, straight from the window; less
@@ -128,8 +117,8 @@ class Disposal {
         return static_cast<const std::uint8_t*>(last.iov_base) + last.iov_len;
     }
 
-    OutputFile& new_file_;
-    OutputFile* deleted_file_;
+    Writer& new_file_;
+    Writer* deleted_file_;
     CopyCounts& counts_;
     // Runs of re-framed active records in the window, in the order they are to be written;
     // runs_size_ is the sum of their lengths.
@@ -141,21 +130,17 @@ class Disposal {
 
 }  // namespace
 
-WriteFailure copy_records(SalvageState& state, OutputFile& new_file, OutputFile* deleted_file,
-                          CopyCounts& counts) {
+WriteFailure copy_records(Walk& walk, Writer& new_file, Writer* deleted_file, CopyCounts& counts) {
     Disposal disposal(new_file, deleted_file, counts);
     const auto take = [&disposal](std::uint8_t* record) { return disposal.take(record); };
-    while (state.damaged.tell() < state.physical_eof) {
-        take_records_in_window(state, take);
-        // The reader may move the window under the runs: write them out first.
-        if (disposal.failure() || !disposal.write_runs()) {
+    while (!walk.at_end()) {
+        walk.take_records_in_window(take);
+        // The walk may move the window under the runs: write them out first.
+        if (disposal.failure() || !disposal.write_runs() || walk.at_end()) {
             break;
         }
-        if (state.damaged.tell() >= state.physical_eof || !read_next_record(state)) {
-            break;
-        }
-        // The data follows the header in the window.
-        if (!disposal.take_copy(state.record_data.data() - kRecordHeaderSize)) {
+        const auto record = walk.next();
+        if (!record || !disposal.take_copy(record->framed.data())) {
             break;
         }
     }
@@ -163,47 +148,6 @@ WriteFailure copy_records(SalvageState& state, OutputFile& new_file, OutputFile*
         disposal.write_runs();
     }
     return disposal.failure();
-}
-
-WriteFailure close_outputs(OutputFile& new_file, OutputFile* deleted_file) {
-    if (!new_file.close()) {
-        return failed(WriteFailure::File::new_file, new_file.error());
-    }
-    if (deleted_file != nullptr && !deleted_file->close()) {
-        return failed(WriteFailure::File::deleted_file, deleted_file->error());
-    }
-    return {};
-}
-
-WriteFailure patch_new_header(const std::string& new_name, FileHeader& header,
-                              const CopyCounts& counts, std::uint32_t& new_eof) {
-    const int fd = ::open(new_name.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) {
-        return failed(WriteFailure::File::new_file, errno_or_eio());
-    }
-    errno = 0;
-    struct stat st;
-    bool ok = fstat(fd, &st) == 0;
-    if (ok && S_ISREG(st.st_mode)) {
-        const off_t end = lseek(fd, 0, SEEK_END);
-        ok = end >= 0;
-        new_eof = static_cast<std::uint32_t>(end);
-    } else if (ok) {
-        // A device, such as /dev/null in a dry run: the size the file would have had.
-        new_eof = static_cast<std::uint32_t>(kHeaderBlockSize + counts.active_bytes);
-    }
-    if (ok) {
-        header.eof_address = static_cast<std::int32_t>(new_eof);
-        std::uint8_t bytes[kFileHeaderSize];
-        encode_file_header(header, bytes);
-        ok = pwrite(fd, bytes, sizeof bytes, 0) == static_cast<ssize_t>(sizeof bytes);
-    }
-    const int errnum = ok ? 0 : errno_or_eio();
-    errno = 0;
-    if (::close(fd) != 0 && ok) {
-        return failed(WriteFailure::File::new_file, errno_or_eio());
-    }
-    return ok ? WriteFailure{} : failed(WriteFailure::File::new_file, errnum);
 }
 
 }  // namespace datmend

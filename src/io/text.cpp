@@ -1,40 +1,10 @@
-// Checked, buffered writes of the report. With SIGPIPE ignored, a closed pipe is an EPIPE here
-// like any other failure, not the end of the process.
-#include "io/report.hpp"
-
-#include "io/write_all.hpp"
+// Signed decimals formatted by hand from a table of digit pairs: every offset, length and count
+// in a report of a badly damaged file goes through here.
+#include "io/text.hpp"
 
 #include <bit>
-#include <cerrno>
-#include <cstdarg>
-#include <cstdio>
 
 namespace datmend {
-
-Report::Report(int fd) : fd_(fd), buffer_(std::make_unique_for_overwrite<char[]>(kBufferSize)) {}
-
-void Report::print(const char* format, ...) {
-    if (failed()) {
-        return;
-    }
-    char line[512];
-    va_list args;
-    va_start(args, format);
-    const int n = std::vsnprintf(line, sizeof line, format, args);
-    va_end(args);
-    if (n < 0) {
-        error_ = EINVAL;
-    } else if (static_cast<std::size_t>(n) < sizeof line) {
-        put(line, static_cast<std::size_t>(n));
-    } else {
-        // Longer than a line of the report ever is but for a long file name.
-        auto text = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(n) + 1);
-        va_start(args, format);
-        std::vsnprintf(text.get(), static_cast<std::size_t>(n) + 1, format, args);
-        va_end(args);
-        put(text.get(), static_cast<std::size_t>(n));
-    }
-}
 
 char* format_decimal(char* p, std::int32_t value) {
     static constexpr char kPairs[] =
@@ -85,29 +55,6 @@ char* format_decimal(char* p, std::int32_t value) {
         *--p = '-';
     }
     return end;
-}
-
-bool Report::flush() {
-    const std::size_t n = used_;
-    used_ = 0;
-    write_out(buffer_.get(), n);
-    return !failed();
-}
-
-void Report::put_through(const char* data, std::size_t n) {
-    flush();
-    if (n >= kBufferSize) {
-        write_out(data, n);
-    } else {
-        std::memcpy(buffer_.get(), data, n);
-        used_ = n;
-    }
-}
-
-void Report::write_out(const char* data, std::size_t n) {
-    if (!failed()) {
-        error_ = write_all(fd_, data, n);
-    }
 }
 
 }  // namespace datmend

@@ -1,5 +1,5 @@
-// Reporting a file failure: the file's name and the system's words for it, on standard error.
-#include "driver/run_state.hpp"
+// Failures of files: the file's name and the system's words for what went wrong.
+#include "driver/failure.hpp"
 
 #include <cstring>
 

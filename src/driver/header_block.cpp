@@ -1,0 +1,121 @@
+// The header block goes to the new file as it was read, but for an empty freelist; its
+// eof_address is patched once the new file is complete.
+#include "driver/header_block.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "driver/exit_status.hpp"
+#include "driver/failure.hpp"
+#include "io/write_all.hpp"
+
+namespace datmend {
+
+namespace {
+
+WriteFailure failed(int errnum) {
+    return {WriteFailure::File::new_file, errnum};
+}
+
+// The 496 bytes after the file header; those a short file or the disk cannot supply are zero.
+void read_header_tail(DamagedFile& damaged, std::uint8_t* tail) {
+    std::memset(tail, 0, kHeaderTailSize);
+    const auto bytes = damaged.view(kFileHeaderSize, kHeaderTailSize);
+    if (!bytes.empty()) {
+        std::memcpy(tail, bytes.data(), bytes.size());
+    }
+}
+
+}  // namespace
+
+bool read_file_header(RunState& state) {
+    const auto bytes = state.damaged.view(0, kFileHeaderSize);
+    if (bytes.size() != kFileHeaderSize || !state.damaged.readable(0, kFileHeaderSize)) {
+        return false;
+    }
+    state.file_header = decode_file_header(bytes.data());
+    return true;
+}
+
+void print_header_report(Writer& out, const FileHeader& h) {
+    out.write("\nFile Header Information:\n");
+    out.print("           File Organization = %d ", static_cast<int>(h.organization));
+    if (is_fixed_length(h) && h.organization <= kHighestOrganization) {
+        out.write("( Fixed Length Records )\n");
+        out.print("               Record Length = %d\n", static_cast<int>(h.record_length));
+    } else {
+        out.write("( Variable Length Records )\n");
+        out.write("               Record Length = (var)\n");
+    }
+    out.print("              Tavrel Version = %d\n", static_cast<int>(h.fm_version));
+    out.print("   Freelist Starting Address = %d\n", static_cast<int>(h.freelist_address));
+    out.print("         End of File Address = %d\n", static_cast<int>(h.eof_address));
+}
+
+bool check_header(Writer& out, const FileHeader& h, std::uint32_t physical_eof) {
+    if (h.organization > kHighestOrganization) {
+        out.write("ERROR!!  Wrong File Organization!\n");
+        return false;
+    }
+    if (h.fm_version != kFileManagerVersion) {
+        out.write("ERROR!!  Wrong File Manager Version!\n");
+        return false;
+    }
+    if (static_cast<std::uint32_t>(h.eof_address) != physical_eof) {
+        out.write("\n*** WARNING *** The Physical EOF does not match the file Header!\n");
+        out.print("                  (Physical End of File is at %d)\n",
+                  static_cast<int>(physical_eof));
+    }
+    return true;
+}
+
+int write_header_block(RunState& state) {
+    std::uint8_t block[kHeaderBlockSize];
+    read_header_tail(state.damaged, block + kFileHeaderSize);
+    FileHeader& header = state.file_header;
+    header.freelist_address = 0;
+    encode_file_header(header, block);
+    Writer& out = state.new_file.writer();
+    if (!out.write(block, sizeof block) || !out.flush()) {
+        const int errnum = out.error();
+        state.new_file.close_empty();
+        return report_file_error(state, state.new_name, errnum, kOldOrNewFileFailed);
+    }
+    return 0;
+}
+
+WriteFailure patch_new_header(RunState& state) {
+    const int fd = ::open(state.new_name.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        return failed(errno_or_eio());
+    }
+    errno = 0;
+    struct stat st;
+    bool ok = fstat(fd, &st) == 0;
+    if (ok && S_ISREG(st.st_mode)) {
+        const off_t end = lseek(fd, 0, SEEK_END);
+        ok = end >= 0;
+        state.new_eof = static_cast<std::uint32_t>(end);
+    } else if (ok) {
+        // A device, such as /dev/null in a dry run: the size the file would have had.
+        state.new_eof = static_cast<std::uint32_t>(kHeaderBlockSize + state.counts.active_bytes);
+    }
+    if (ok) {
+        state.file_header.eof_address = static_cast<std::int32_t>(state.new_eof);
+        std::uint8_t bytes[kFileHeaderSize];
+        encode_file_header(state.file_header, bytes);
+        ok = pwrite(fd, bytes, sizeof bytes, 0) == static_cast<ssize_t>(sizeof bytes);
+    }
+    const int errnum = ok ? 0 : errno_or_eio();
+    errno = 0;
+    if (::close(fd) != 0 && ok) {
+        return failed(errno_or_eio());
+    }
+    return ok ? WriteFailure{} : failed(errnum);
+}
+
+}  // namespace datmend

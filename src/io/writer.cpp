@@ -1,0 +1,76 @@
+// Buffered, checked writes. With SIGPIPE ignored, a closed pipe is an EPIPE here like any other
+// failure, not the end of the process.
+#include "io/writer.hpp"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+
+#include "io/write_all.hpp"
+
+namespace datmend {
+
+Writer::Writer(std::size_t capacity, int fd)
+    : capacity_(capacity), buffer_(std::make_unique_for_overwrite<char[]>(capacity)), fd_(fd) {}
+
+void Writer::print(const char* format, ...) {
+    if (failed()) {
+        return;
+    }
+    char line[512];
+    va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    if (n < 0) {
+        error_ = EINVAL;
+    } else if (static_cast<std::size_t>(n) < sizeof line) {
+        write(line, static_cast<std::size_t>(n));
+    } else {
+        // Longer than a line of the report ever is but for a long file name.
+        auto text = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(n) + 1);
+        va_start(args, format);
+        std::vsnprintf(text.get(), static_cast<std::size_t>(n) + 1, format, args);
+        va_end(args);
+        write(text.get(), static_cast<std::size_t>(n));
+    }
+}
+
+bool Writer::write_through(const void* data, std::size_t n) {
+    written_ += n;
+    if (!flush()) {
+        return false;
+    }
+    if (n >= capacity_) {
+        return put(data, n);
+    }
+    std::memcpy(buffer_.get(), data, n);
+    used_ = n;
+    return !failed();
+}
+
+bool Writer::write_pieces(iovec* pieces, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        written_ += pieces[i].iov_len;
+    }
+    if (flush()) {
+        error_ = writev_all(fd_, pieces, count);
+    }
+    return !failed();
+}
+
+bool Writer::flush() {
+    const std::size_t n = used_;
+    used_ = 0;
+    return put(buffer_.get(), n);
+}
+
+// Hands n bytes to the system, remembering the first failure.
+bool Writer::put(const void* data, std::size_t n) {
+    if (!failed()) {
+        error_ = write_all(fd_, data, n);
+    }
+    return !failed();
+}
+
+}  // namespace datmend

@@ -1,0 +1,116 @@
+// Each fault has its own message, printed where it is found; several have no final newline and
+// run on into what follows, the dump's header or the offset line. Every fault is followed by the
+// scan: the length, the field most likely to be damaged, may be all that is wrong.
+#include "salvage/walk.hpp"
+
+#include "io/text.hpp"
+#include "salvage/scan.hpp"
+
+namespace datmend {
+
+namespace {
+
+// The messages are formatted in place, each into room for the longest of them (the trailer's,
+// 132 bytes with three numbers of 11): with a file that is all damage, they are printed for
+// every record.
+constexpr std::size_t kLongestMessage = 160;
+
+std::int32_t as_printed(std::uint32_t n) {
+    return static_cast<std::int32_t>(n);  // 2^31 up shows negative, as it always has
+}
+
+// "    Offset = <p>, Header Len = <length>" at w, without a newline; returns its end.
+char* format_offset_and_length(char* w, std::uint32_t p, std::uint32_t length) {
+    w = format_text(w, "    Offset = ");
+    w = format_decimal(w, as_printed(p));
+    w = format_text(w, ", Header Len = ");
+    return format_decimal(w, as_printed(length));
+}
+
+// Formats the diagnosis of fault in the record at p, record its bytes, at w; returns its end.
+char* format_diagnosis(char* w, FrameFault fault, std::uint32_t p, const std::uint8_t* record,
+                       std::uint32_t physical_eof) {
+    const std::uint32_t length = get_le16(record + 2);
+    switch (fault) {
+        case FrameFault::unreadable:
+            w = format_text(w, "\n*** Unreadable Record, Read Error! ***\n    Offset = ");
+            w = format_decimal(w, as_printed(p));
+            return format_text(w, "\n");
+        case FrameFault::wrong_fixed_length:
+            w = format_text(w, "\n*** Wrong Length in Record Header! ***\n");
+            w = format_offset_and_length(w, p, length);
+            return format_text(w, "\n");
+        case FrameFault::data_past_end:
+            return format_text(w, "\n*** Incomplete Data Record at end of file! ***");
+        case FrameFault::trailer_past_end:
+            return format_text(w, "\n*** Incomplete Record Trailer at end of file! ***");
+        case FrameFault::trailer_mismatch:
+            w = format_text(w, "\n*** Currupt Data, Header does not match Trailer! ***\n");
+            w = format_offset_and_length(w, p, length);
+            w = format_text(w, ", Trailer Len = ");
+            w = format_decimal(w, as_printed(decode_trailer(record + kRecordHeaderSize + length)));
+            return format_text(w, "\n");
+        case FrameFault::empty:
+            // An empty record is damage like any other (a zeroed stretch reads as a chain of
+            // them). Its message is the data-read failure's, with the offset of the empty data
+            // and the bytes left.
+            w = format_text(w, "\n*** Bad Read on Data Block! ***    Offset = ");
+            w = format_decimal(w, as_printed(p + kRecordHeaderSize));
+            w = format_text(w, ", Len = ");
+            w = format_decimal(w, as_printed(physical_eof - (p + kRecordHeaderSize)));
+            return format_text(w, "\n");
+        case FrameFault::none:
+            break;
+    }
+    return w;
+}
+
+}  // namespace
+
+std::optional<FramedRecord> Walk::next() {
+    const std::uint32_t eof = rules_.physical_eof;
+    std::uint32_t p = pos_;
+    if (p + kRecordHeaderSize > eof) {
+        if (log_ != nullptr) {
+            log_->report.write("\n*** Incomplete Record Header at end of file! ***");
+        }
+        discard(p, eof - 1);
+        pos_ = eof;
+        return std::nullopt;
+    }
+    // A landing of the scan is intact: checking it again costs little and keeps one road to the
+    // delivered record.
+    for (;;) {
+        // The header first: its length says how much of the file the record covers.
+        const std::uint32_t length = get_le16(file_.view(p, kRecordHeaderSize).data() + 2);
+        const auto bytes = file_.view(p, std::min(length + kFramingSize, eof - p));
+        const auto end = static_cast<std::uint32_t>(p + bytes.size());
+        const FrameFault fault = check_frame(bytes.data(), p, file_.readable_until(p, end), rules_);
+        if (fault == FrameFault::none) {
+            pos_ = end;
+            return FramedRecord{p, bytes};
+        }
+        if (log_ != nullptr) {
+            char* const start = log_->report.reserve(kLongestMessage);
+            const char* const stop = format_diagnosis(start, fault, p, bytes.data(), eof);
+            log_->report.commit(static_cast<std::size_t>(stop - start));
+        }
+        file_.hold(p);  // the stretch from p is dumped once the scan has found its end
+        const auto landing = find_next_record(file_, rules_, p);
+        discard(p, landing ? *landing - 1 : eof - 1);
+        file_.release();
+        if (!landing) {
+            pos_ = eof;
+            return std::nullopt;
+        }
+        p = *landing;
+    }
+}
+
+void Walk::discard(std::uint32_t first, std::uint32_t last) {
+    if (log_ != nullptr) {
+        dump_discarded(file_, *log_, first, last);
+    }
+}
+
+}  // namespace datmend
