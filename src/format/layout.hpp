@@ -117,11 +117,11 @@ enum class FrameFault {
     empty,               // its length is 0
 };
 
-// The first rule that the record at file offset p breaks, its bytes at record. readable_end is
-// where the readable bytes from p end: the first byte that could not be read, or any offset at
-// or past the record's end when there is none before it. record holds the bytes up to
-// readable_end or to the record's end, whichever comes first. The record type is not a rule
-// here: a record read in sequence may have any type.
+// The first rule that the record at file offset p breaks, its bytes at record. readable_end
+// (<= physical_eof) is where the readable bytes from p end: the first byte that could not be
+// read, the end of the file, or any offset at or past the record's end. record holds the bytes
+// up to readable_end or to the record's end, whichever comes first. The record type is not a
+// rule here: a record read in sequence may have any type.
 inline FrameFault check_frame(const std::uint8_t* record, std::uint32_t p,
                               std::uint32_t readable_end, const FrameRules& rules) {
     if (readable_end - p < kRecordHeaderSize) {
@@ -132,22 +132,17 @@ inline FrameFault check_frame(const std::uint8_t* record, std::uint32_t p,
         return FrameFault::wrong_fixed_length;
     }
     // p < 2^31 and length < 2^16: no sum here can wrap.
-    if (p + kRecordHeaderSize + length > rules.physical_eof) {
-        return FrameFault::data_past_end;
-    }
-    if (p + kFramingSize + length > rules.physical_eof) {
-        return FrameFault::trailer_past_end;
-    }
-    if (p + kFramingSize + length > readable_end) {
-        return FrameFault::unreadable;
+    const std::uint32_t end = p + kFramingSize + length;
+    if (end > readable_end) {
+        if (end - kTrailerSize > rules.physical_eof) {
+            return FrameFault::data_past_end;
+        }
+        return end > rules.physical_eof ? FrameFault::trailer_past_end : FrameFault::unreadable;
     }
     if (decode_trailer(record + kRecordHeaderSize + length) != length) {
         return FrameFault::trailer_mismatch;
     }
-    if (length == 0) {
-        return FrameFault::empty;
-    }
-    return FrameFault::none;
+    return length == 0 ? FrameFault::empty : FrameFault::none;
 }
 
 }  // namespace datmend

@@ -37,11 +37,12 @@ void Writer::print(const char* format, ...) {
 }
 
 bool Writer::write_through(const void* data, std::size_t n) {
-    written_ += n;
     if (!flush()) {
+        handed_ += n;
         return false;
     }
     if (n >= capacity_) {
+        handed_ += n;
         return put(data, n);
     }
     std::memcpy(buffer_.get(), data, n);
@@ -51,7 +52,7 @@ bool Writer::write_through(const void* data, std::size_t n) {
 
 bool Writer::write_pieces(iovec* pieces, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
-        written_ += pieces[i].iov_len;
+        handed_ += pieces[i].iov_len;
     }
     if (flush()) {
         error_ = writev_all(fd_, pieces, count);
@@ -62,6 +63,7 @@ bool Writer::write_pieces(iovec* pieces, std::size_t count) {
 bool Writer::flush() {
     const std::size_t n = used_;
     used_ = 0;
+    handed_ += n;
     return put(buffer_.get(), n);
 }
 

@@ -28,7 +28,6 @@ class Writer {
         if (n <= capacity_ - used_) {
             std::memcpy(buffer_.get() + used_, data, n);
             used_ += n;
-            written_ += n;
             return !failed();
         }
         return write_through(data, n);
@@ -44,11 +43,7 @@ class Writer {
         }
         return buffer_.get() + used_;
     }
-    bool commit(std::size_t n) {
-        used_ += n;
-        written_ += n;
-        return !failed();
-    }
+    void commit(std::size_t n) { used_ += n; }
 
     // printf-formatted text; nothing is formatted once the writer has failed.
     void print(const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -66,7 +61,7 @@ class Writer {
     int error() const { return error_; }  // errno of the first failure, 0 while all is well
 
     // Every byte handed over so far, written or waiting in the buffer.
-    std::uint64_t written() const { return written_; }
+    std::uint64_t written() const { return handed_ + used_; }
 
   private:
     bool write_through(const void* data, std::size_t n);
@@ -76,7 +71,7 @@ class Writer {
     std::unique_ptr<char[]> buffer_;
     int fd_;
     std::size_t used_ = 0;  // bytes waiting in buffer_; <= capacity_
-    std::uint64_t written_ = 0;
+    std::uint64_t handed_ = 0;  // bytes handed to the descriptor, or dropped after a failure
     int error_ = 0;
 };
 

@@ -183,6 +183,11 @@ std::uint32_t DamagedFile::first_unreadable(std::uint32_t offset, std::uint32_t 
     return std::clamp(next_unreadable(offset).first, offset, limit);
 }
 
+std::uint32_t DamagedFile::unreadable_until(std::uint32_t offset, std::uint32_t limit) const {
+    const Stretch bad = next_unreadable(offset);
+    return bad.first <= offset ? std::min(bad.end, limit) : std::min(offset, limit);
+}
+
 void DamagedFile::flag_unreadable(std::uint32_t offset, std::uint32_t n,
                                   std::uint8_t* flags) const {
     std::memset(flags, 0, n);

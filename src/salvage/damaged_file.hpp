@@ -84,6 +84,8 @@ class DamagedFile {
     std::uint32_t readable_until(std::uint32_t offset, std::uint32_t limit) const {
         return unreadable_.empty() ? limit : first_unreadable(offset, limit);
     }
+    // The first byte from offset up to limit that has not been found unreadable, or limit.
+    std::uint32_t unreadable_until(std::uint32_t offset, std::uint32_t limit) const;
     // True when none of the n bytes at offset has been found unreadable. Ask after view().
     bool readable(std::uint32_t offset, std::size_t n) const {
         const auto end = static_cast<std::uint32_t>(offset + n);

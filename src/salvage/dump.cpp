@@ -31,6 +31,36 @@ void print_dump_header(Writer& report, std::uint32_t count, std::uint32_t first)
     report.commit(static_cast<std::size_t>(w - start));
 }
 
+// Rows of n readable bytes labelled from index on: whole ones in batches, as many as the
+// report's buffer takes, then a last short one.
+void print_readable_rows(Writer& report, std::uint32_t index, const std::uint8_t* bytes,
+                         std::uint32_t n, RowPath path) {
+    std::uint32_t i = 0;
+    for (std::uint32_t rows; (rows = std::min((n - i) / kRowBytes, kBatchRows)) != 0;) {
+        format_full_rows(report.reserve(rows * kRowWidth), index + i, bytes + i, rows, path);
+        report.commit(rows * kRowWidth);
+        i += rows * kRowBytes;
+    }
+    if (i < n) {
+        format_row(report.reserve(kRowWidth), index + i, bytes + i, nullptr, n - i, path);
+        report.commit(kRowWidth);
+    }
+}
+
+// Rows of the n bytes at offset, labelled from index on, one at a time, a byte found unreadable
+// as "??".
+void print_rows_flagging_unreadable(Writer& report, const DamagedFile& file, std::uint32_t offset,
+                                    std::uint32_t index, const std::uint8_t* bytes, std::uint32_t n,
+                                    RowPath path) {
+    for (std::uint32_t i = 0; i < n; i += kRowBytes) {
+        const std::uint32_t row = std::min(kRowBytes, n - i);
+        std::uint8_t unreadable[kRowBytes];
+        file.flag_unreadable(offset + i, row, unreadable);
+        format_row(report.reserve(kRowWidth), index + i, bytes + i, unreadable, row, path);
+        report.commit(kRowWidth);
+    }
+}
+
 }  // namespace
 
 void dump_discarded(DamagedFile& file, DamageLog& log, std::uint32_t first, std::uint32_t last) {
@@ -48,20 +78,10 @@ void dump_discarded(DamagedFile& file, DamageLog& log, std::uint32_t first, std:
         const std::uint32_t offset = first + done;
         const auto bytes = file.view(offset, n);
         assert(bytes.size() == n);  // the stretch lies inside the file
-        std::uint32_t i = 0;
-        if (file.readable(offset, n)) {  // whole rows in batches, as many as the buffer takes
-            for (std::uint32_t rows; (rows = std::min((n - i) / kRowBytes, kBatchRows)) != 0;) {
-                format_full_rows(report.reserve(rows * kRowWidth), done + i, &bytes[i], rows, path);
-                report.commit(rows * kRowWidth);
-                i += rows * kRowBytes;
-            }
-        }
-        for (; i < n; i += kRowBytes) {
-            const std::uint32_t row = std::min(kRowBytes, n - i);
-            std::uint8_t unreadable[kRowBytes];
-            file.flag_unreadable(offset + i, row, unreadable);
-            format_row(report.reserve(kRowWidth), done + i, &bytes[i], unreadable, row, path);
-            report.commit(kRowWidth);
+        if (file.readable(offset, n)) {
+            print_readable_rows(report, done, bytes.data(), n, path);
+        } else {
+            print_rows_flagging_unreadable(report, file, offset, done, bytes.data(), n, path);
         }
         done += n;
     }

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 
 #include "salvage/sift.hpp"
 
@@ -19,68 +20,51 @@ namespace {
 constexpr std::uint32_t kChunk = 32 * 1024;
 static_assert(kChunk + kLongestFrame <= DamagedFile::kWindowSize / 2);
 
-// The candidates of one view: its bytes from offset first, and where its readable bytes end for
-// the candidate last asked about.
-class Candidates {
-  public:
-    Candidates(DamagedFile& file, std::uint32_t first, std::uint32_t n)
-        : file_(file),
-          first_(first),
-          bytes_(file.view(first, n).data()),
-          end_(first + static_cast<std::uint32_t>(n)),
-          readable_end_(file.readable_until(first, end_)) {}
-
-    const std::uint8_t* at(std::uint32_t c) const { return bytes_ + (c - first_); }
-
-    // Where the readable bytes from c end, within the view. Candidates are asked about in
-    // rising order, and most lie before the first unreadable byte of the view.
-    std::uint32_t readable_end(std::uint32_t c) {
-        if (c >= readable_end_) {
-            readable_end_ = file_.readable_until(c, end_);
-        }
-        return readable_end_;
-    }
-
-  private:
-    DamagedFile& file_;
-    std::uint32_t first_;
-    const std::uint8_t* bytes_;
-    std::uint32_t end_;
-    std::uint32_t readable_end_;
-};
-
-bool is_plausible(Candidates& view, std::uint32_t c, const FrameRules& rules) {
-    const std::uint8_t* record = view.at(c);
-    return record[0] <= kHighestKnownType &&
-           check_frame(record, c, view.readable_end(c), rules) == FrameFault::none;
+// The sift of the last count (< 16) candidates at p, which have 3 bytes after them but not
+// necessarily the 19 the sift reads: sifted in a copy padded with zeros, which pass nothing.
+// Kept out of the scan's loop, whose every call would otherwise pay for the copy's stack guard.
+__attribute__((noinline)) std::uint32_t sift_last(const std::uint8_t* p, std::uint32_t count) {
+    std::uint8_t padded[19] = {};
+    std::memcpy(padded, p, count + 3);
+    return sift16(padded) & ((1u << count) - 1);
 }
 
-// The first plausible candidate from first to last inclusive. The last that can be plausible is
-// eof - 17, since a record has 16 bytes of framing and at least one of data; every candidate
-// sifted has the 19 bytes that the sift reads.
-std::optional<std::uint32_t> first_plausible(DamagedFile& file, const FrameRules& rules,
-                                             std::uint32_t first, std::uint32_t last) {
+// The first plausible candidate from first to last inclusive, or last + 1 when there is none.
+// The last that can be plausible is eof - 17, since a record has 16 bytes of framing and at least
+// one of data; every candidate sifted has the 19 bytes that the sift reads.
+std::uint32_t first_plausible(DamagedFile& file, const FrameRules& rules, std::uint32_t first,
+                              std::uint32_t last) {
     const std::uint32_t eof = rules.physical_eof;
+    const std::uint32_t none = last + 1;
     if (eof <= kFramingSize + 1) {
-        return std::nullopt;
+        return none;
     }
     last = std::min(last, eof - kFramingSize - 1);
     for (std::uint32_t c = first; c <= last;) {
-        const std::uint32_t n = std::min(kChunk, last - c + 1);
-        Candidates view(file, c, std::min(n + kLongestFrame, eof - c));
+        const std::uint32_t most = std::min(kChunk, last - c + 1);
+        const std::uint32_t end = c + std::min(most + kLongestFrame, eof - c);
+        const std::uint8_t* bytes = file.view(c, end - c).data();
+        // The candidates of a view end at its first unreadable byte, so that they all share one
+        // readable end; a candidate whose header is unreadable is never plausible, so the next
+        // view starts past the unreadable stretch.
+        const std::uint32_t readable_end = file.readable_until(c, end);
+        if (readable_end == c) {
+            c = file.unreadable_until(c, last + 1);
+            continue;
+        }
+        const std::uint32_t n = std::min(most, readable_end - c);
         for (std::uint32_t i = 0; i < n; i += 16) {
-            // The last few are not sifted: each is checked in full.
-            std::uint32_t mask = n - i >= 16 ? sift16(view.at(c + i)) : (1u << (n - i)) - 1;
+            std::uint32_t mask = n - i >= 16 ? sift16(bytes + i) : sift_last(bytes + i, n - i);
             for (; mask != 0; mask &= mask - 1) {
                 const std::uint32_t k = i + static_cast<std::uint32_t>(std::countr_zero(mask));
-                if (is_plausible(view, c + k, rules)) {
+                if (check_frame(bytes + k, c + k, readable_end, rules) == FrameFault::none) {
                     return c + k;
                 }
             }
         }
         c += n;
     }
-    return std::nullopt;
+    return none;
 }
 
 // Just past the record whose header is at c.
@@ -112,10 +96,10 @@ std::uint32_t choose_landing(DamagedFile& file, const FrameRules& rules, std::ui
         return c;
     }
     const std::uint32_t end = record_end(file, c);
-    for (auto inner = first_plausible(file, rules, c + 1, end - 1); inner;
-         inner = first_plausible(file, rules, *inner + 1, end - 1)) {
-        if (is_confirmed(file, rules, *inner)) {
-            return *inner;
+    for (std::uint32_t inner = first_plausible(file, rules, c + 1, end - 1); inner < end;
+         inner = first_plausible(file, rules, inner + 1, end - 1)) {
+        if (is_confirmed(file, rules, inner)) {
+            return inner;
         }
     }
     return c;
@@ -125,11 +109,12 @@ std::uint32_t choose_landing(DamagedFile& file, const FrameRules& rules, std::ui
 
 std::optional<std::uint32_t> find_next_record(DamagedFile& file, const FrameRules& rules,
                                               std::uint32_t start) {
-    const auto found = first_plausible(file, rules, start + 1, rules.physical_eof - 1);
-    if (!found) {
+    const std::uint32_t eof = rules.physical_eof;
+    const std::uint32_t found = first_plausible(file, rules, start + 1, eof - 1);
+    if (found >= eof) {
         return std::nullopt;
     }
-    return choose_landing(file, rules, *found);
+    return choose_landing(file, rules, found);
 }
 
 }  // namespace datmend

@@ -27,38 +27,57 @@ char* format_offset_and_length(char* w, std::uint32_t p, std::uint32_t length) {
     return format_decimal(w, as_printed(length));
 }
 
-// Formats the diagnosis of fault in the record at p, record its bytes, at w; returns its end.
+// Each diagnosis at w, returning its end. A function each, so that every text is copied with a
+// length known where it is compiled.
+char* format_unreadable(char* w, std::uint32_t p) {
+    w = format_text(w, "\n*** Unreadable Record, Read Error! ***\n    Offset = ");
+    w = format_decimal(w, as_printed(p));
+    return format_text(w, "\n");
+}
+
+char* format_wrong_length(char* w, std::uint32_t p, std::uint32_t length) {
+    w = format_text(w, "\n*** Wrong Length in Record Header! ***\n");
+    w = format_offset_and_length(w, p, length);
+    return format_text(w, "\n");
+}
+
+char* format_trailer_mismatch(char* w, std::uint32_t p, std::uint32_t length,
+                              std::uint32_t trailer) {
+    w = format_text(w, "\n*** Currupt Data, Header does not match Trailer! ***\n");
+    w = format_offset_and_length(w, p, length);
+    w = format_text(w, ", Trailer Len = ");
+    w = format_decimal(w, as_printed(trailer));
+    return format_text(w, "\n");
+}
+
+// An empty record is damage like any other (a zeroed stretch reads as a chain of them). Its
+// message is the data-read failure's, with the offset of the empty data and the bytes left.
+char* format_empty(char* w, std::uint32_t p, std::uint32_t physical_eof) {
+    w = format_text(w, "\n*** Bad Read on Data Block! ***    Offset = ");
+    w = format_decimal(w, as_printed(p + kRecordHeaderSize));
+    w = format_text(w, ", Len = ");
+    w = format_decimal(w, as_printed(physical_eof - (p + kRecordHeaderSize)));
+    return format_text(w, "\n");
+}
+
+// The diagnosis of fault in the record at p, its bytes at record, at w; returns its end.
 char* format_diagnosis(char* w, FrameFault fault, std::uint32_t p, const std::uint8_t* record,
                        std::uint32_t physical_eof) {
     const std::uint32_t length = get_le16(record + 2);
     switch (fault) {
         case FrameFault::unreadable:
-            w = format_text(w, "\n*** Unreadable Record, Read Error! ***\n    Offset = ");
-            w = format_decimal(w, as_printed(p));
-            return format_text(w, "\n");
+            return format_unreadable(w, p);
         case FrameFault::wrong_fixed_length:
-            w = format_text(w, "\n*** Wrong Length in Record Header! ***\n");
-            w = format_offset_and_length(w, p, length);
-            return format_text(w, "\n");
+            return format_wrong_length(w, p, length);
         case FrameFault::data_past_end:
             return format_text(w, "\n*** Incomplete Data Record at end of file! ***");
         case FrameFault::trailer_past_end:
             return format_text(w, "\n*** Incomplete Record Trailer at end of file! ***");
         case FrameFault::trailer_mismatch:
-            w = format_text(w, "\n*** Currupt Data, Header does not match Trailer! ***\n");
-            w = format_offset_and_length(w, p, length);
-            w = format_text(w, ", Trailer Len = ");
-            w = format_decimal(w, as_printed(decode_trailer(record + kRecordHeaderSize + length)));
-            return format_text(w, "\n");
+            return format_trailer_mismatch(w, p, length,
+                                           decode_trailer(record + kRecordHeaderSize + length));
         case FrameFault::empty:
-            // An empty record is damage like any other (a zeroed stretch reads as a chain of
-            // them). Its message is the data-read failure's, with the offset of the empty data
-            // and the bytes left.
-            w = format_text(w, "\n*** Bad Read on Data Block! ***    Offset = ");
-            w = format_decimal(w, as_printed(p + kRecordHeaderSize));
-            w = format_text(w, ", Len = ");
-            w = format_decimal(w, as_printed(physical_eof - (p + kRecordHeaderSize)));
-            return format_text(w, "\n");
+            return format_empty(w, p, physical_eof);
         case FrameFault::none:
             break;
     }
@@ -78,23 +97,13 @@ std::optional<FramedRecord> Walk::next() {
         pos_ = eof;
         return std::nullopt;
     }
-    // A landing of the scan is intact: checking it again costs little and keeps one road to the
-    // delivered record.
-    for (;;) {
-        // The header first: its length says how much of the file the record covers.
-        const std::uint32_t length = get_le16(file_.view(p, kRecordHeaderSize).data() + 2);
-        const auto bytes = file_.view(p, std::min(length + kFramingSize, eof - p));
-        const auto end = static_cast<std::uint32_t>(p + bytes.size());
-        const FrameFault fault = check_frame(bytes.data(), p, file_.readable_until(p, end), rules_);
-        if (fault == FrameFault::none) {
-            pos_ = end;
-            return FramedRecord{p, bytes};
-        }
-        if (log_ != nullptr) {
-            char* const start = log_->report.reserve(kLongestMessage);
-            const char* const stop = format_diagnosis(start, fault, p, bytes.data(), eof);
-            log_->report.commit(static_cast<std::size_t>(stop - start));
-        }
+    // The header first: its length says how much of the file the record covers.
+    std::uint32_t length = get_le16(file_.view(p, kRecordHeaderSize).data() + 2);
+    auto bytes = file_.view(p, std::min(length + kFramingSize, eof - p));
+    const auto end = static_cast<std::uint32_t>(p + bytes.size());
+    const FrameFault fault = check_frame(bytes.data(), p, file_.readable_until(p, end), rules_);
+    if (fault != FrameFault::none) {
+        diagnose(fault, p, bytes.data());
         file_.hold(p);  // the stretch from p is dumped once the scan has found its end
         const auto landing = find_next_record(file_, rules_, p);
         discard(p, landing ? *landing - 1 : eof - 1);
@@ -103,7 +112,23 @@ std::optional<FramedRecord> Walk::next() {
             pos_ = eof;
             return std::nullopt;
         }
+        // The scan lands only on a record that passes check_frame().
         p = *landing;
+        length = get_le16(file_.view(p, kRecordHeaderSize).data() + 2);
+        bytes = file_.view(p, length + kFramingSize);
+    }
+    pos_ = p + length + kFramingSize;
+    return FramedRecord{p, bytes};
+}
+
+// Out of the walk's loop, where the compiler takes the messages for cold code and copies their
+// texts a byte at a time; on a file that is all damage, one is printed for every record.
+__attribute__((noinline)) void Walk::diagnose(FrameFault fault, std::uint32_t p,
+                                              const std::uint8_t* record) {
+    if (log_ != nullptr) {
+        char* const start = log_->report.reserve(kLongestMessage);
+        const char* const stop = format_diagnosis(start, fault, p, record, rules_.physical_eof);
+        log_->report.commit(static_cast<std::size_t>(stop - start));
     }
 }
 

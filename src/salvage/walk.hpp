@@ -60,6 +60,7 @@ class Walk {
     }
 
   private:
+    void diagnose(FrameFault fault, std::uint32_t p, const std::uint8_t* record);
     void discard(std::uint32_t first, std::uint32_t last);
 
     DamagedFile& file_;

@@ -52,7 +52,8 @@ class Disposal {
         auto* bytes = reinterpret_cast<std::uint8_t*>(new_file_.reserve(framed));
         std::memcpy(bytes, record, framed);
         reframe(r, bytes);
-        return new_file_.commit(framed) || fail_new_file();
+        new_file_.commit(framed);
+        return !new_file_.failed() || fail_new_file();
     }
 
     // Writes the runs out. Where they come to kGatherAtLeast, straight from the window; less
