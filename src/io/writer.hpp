@@ -70,7 +70,7 @@ class Writer {
     std::size_t capacity_;
     std::unique_ptr<char[]> buffer_;
     int fd_;
-    std::size_t used_ = 0;  // bytes waiting in buffer_; <= capacity_
+    std::size_t used_ = 0;      // bytes waiting in buffer_; <= capacity_
     std::uint64_t handed_ = 0;  // bytes handed to the descriptor, or dropped after a failure
     int error_ = 0;
 };
