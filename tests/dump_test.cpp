@@ -71,7 +71,7 @@ TEST(Dump, LargeRangeIsTheSameRowByRow) {
 }
 
 // Every path of full rows this processor runs, every byte value in every column, against the
-// oracle's rows: one at a time, in a batch, and in a batch with an odd row at its end.
+// oracle's rows: one at a time, in a batch, and in a batch that starts at another row.
 TEST(Dump, EveryPathOfRowsAgreesByteForByte) {
     Bytes bytes(256 * 16);
     std::string expected;
@@ -83,10 +83,9 @@ TEST(Dump, EveryPathOfRowsAgreesByteForByte) {
     }
     using datmend::RowPath;
     std::string untested;
-    for (const RowPath path : {RowPath::portable, RowPath::ssse3, RowPath::avx2}) {
+    for (const RowPath path : {RowPath::portable, RowPath::ssse3}) {
         if (path > datmend::fastest_row_path()) {
-            untested += untested.empty() ? "" : ", ";
-            untested += path == RowPath::avx2 ? "AVX2" : "SSSE3";
+            untested = "SSSE3";
             continue;
         }
         SCOPED_TRACE(static_cast<int>(path));

@@ -214,10 +214,11 @@ Stretch workload_stretch(const std::string& name, std::size_t size) {
     return {first, first + size / 4 - 1};
 }
 
-// The pathological workloads: W7 every byte 0x01, so that every offset passes the scan's first
-// four rules; W8 20-byte records, each with a wrong trailer and a 1-byte look-alike record 3
-// bytes in, so that every record is a resynchronisation; W9 a fixed-length file of 65,535-byte
-// records whose trailers are all wrong, so that the whole file is scanned and dumped.
+// The pathological workloads: W7 every byte 0x01, so that at every offset the scan finds a
+// known type and a length and only the trailer rules the candidate out; W8 20-byte records, each
+// with a wrong trailer and a 1-byte look-alike record 3 bytes in, so that every record is a
+// resynchronisation; W9 a fixed-length file of 65,535-byte records whose trailers are all wrong, so
+// that the whole file is scanned and dumped.
 Bytes pathological(const std::string& name, std::size_t size) {
     if (name == "W7") {
         return DatFile().raw(Bytes(size - 512, 0x01)).finish();

@@ -1,5 +1,5 @@
-// Dump rows, formatted by hand from tables. A full row's columns have paths that give the same
-// bytes: a portable one, and on x86-64 processors one with SSSE3's or AVX2's byte shuffles.
+// Dump rows, formatted by hand from tables. A full row's columns have two paths that give the
+// same bytes: a portable one, and on x86-64 processors one with SSSE3's byte shuffles.
 #include "salvage/dump_row.hpp"
 
 #include <cstring>
@@ -164,68 +164,8 @@ __attribute__((target("ssse3"))) void full_rows_ssse3(char* p, std::uint32_t ind
     }
 }
 
-// Stores the lanes of x at offset at of the row at row and of the next.
-__attribute__((target("avx2"))) void store_both(char* row, std::size_t at, __m256i x) {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(row + at), _mm256_castsi256_si128(x));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(row + kRowWidth + at),
-                     _mm256_extracti128_si256(x, 1));
-}
-
-// The same as full_rows_ssse3 for two rows at once, one in each 128-bit lane: AVX2's shuffles
-// and unpacks work within a lane. An odd last row goes the SSSE3 way.
-__attribute__((target("avx2"))) void full_rows_avx2(char* p, std::uint32_t index,
-                                                    const std::uint8_t* bytes, std::uint32_t rows) {
-    const __m256i nibble = _mm256_set1_epi8(0x0F);
-    const __m256i digits = _mm256_setr_epi8('0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'A',
-                                            'B', 'C', 'D', 'E', 'F', '0', '1', '2', '3', '4', '5',
-                                            '6', '7', '8', '9', 'A', 'B', 'C', 'D', 'E', 'F');
-    const __m256i below_blank = _mm256_set1_epi8(0x1F);
-    const __m256i del = _mm256_set1_epi8(0x7F);
-    const __m256i tilde = _mm256_set1_epi8('~');
-    __m256i low[3];
-    __m256i high[3];
-    __m256i blanks[3];
-    for (int block = 0; block < 3; ++block) {
-        low[block] = _mm256_broadcastsi128_si256(
-            _mm_load_si128(reinterpret_cast<const __m128i*>(kSpread.low[block])));
-        high[block] = _mm256_broadcastsi128_si256(
-            _mm_load_si128(reinterpret_cast<const __m128i*>(kSpread.high[block])));
-        blanks[block] = _mm256_broadcastsi128_si256(
-            _mm_load_si128(reinterpret_cast<const __m128i*>(kSpread.blanks[block])));
-    }
-    for (; rows >= 2;
-         rows -= 2, p += 2 * kRowWidth, index += 2 * kRowBytes, bytes += 2 * kRowBytes) {
-        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes));
-        const __m256i high_digits =
-            _mm256_shuffle_epi8(digits, _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble));
-        const __m256i low_digits = _mm256_shuffle_epi8(digits, _mm256_and_si256(v, nibble));
-        const __m256i first8 = _mm256_unpacklo_epi8(high_digits, low_digits);
-        const __m256i last8 = _mm256_unpackhi_epi8(high_digits, low_digits);
-        format_label(p, index);
-        format_label(p + kRowWidth, index + kRowBytes);
-        for (int block = 0; block < 3; ++block) {
-            const __m256i out =
-                _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(first8, low[block]),
-                                                _mm256_shuffle_epi8(last8, high[block])),
-                                blanks[block]);
-            store_both(p, kLabelWidth + 16 * static_cast<std::size_t>(block), out);
-        }
-        const __m256i shown =
-            _mm256_and_si256(_mm256_cmpgt_epi8(v, below_blank), _mm256_cmpgt_epi8(del, v));
-        store_both(p, kTextAt,
-                   _mm256_or_si256(_mm256_and_si256(shown, v), _mm256_andnot_si256(shown, tilde)));
-        close_row(p);
-        close_row(p + kRowWidth);
-    }
-    if (rows == 1) {
-        full_rows_ssse3(p, index, bytes, 1);
-    }
-}
 #else
 void full_rows_ssse3(char* p, std::uint32_t index, const std::uint8_t* bytes, std::uint32_t rows) {
-    full_rows_portable(p, index, bytes, rows);
-}
-void full_rows_avx2(char* p, std::uint32_t index, const std::uint8_t* bytes, std::uint32_t rows) {
     full_rows_portable(p, index, bytes, rows);
 }
 #endif
@@ -239,9 +179,6 @@ static_assert(sizeof kEmptyRow - 1 == kRowWidth);
 
 RowPath fastest_row_path() {
 #if DATMEND_VECTOR_ROWS
-    if (__builtin_cpu_supports("avx2")) {
-        return RowPath::avx2;
-    }
     if (__builtin_cpu_supports("ssse3")) {
         return RowPath::ssse3;
     }
@@ -252,9 +189,6 @@ RowPath fastest_row_path() {
 void format_full_rows(char* p, std::uint32_t index, const std::uint8_t* bytes, std::uint32_t rows,
                       RowPath path) {
     switch (path) {
-        case RowPath::avx2:
-            full_rows_avx2(p, index, bytes, rows);
-            break;
         case RowPath::ssse3:
             full_rows_ssse3(p, index, bytes, rows);
             break;
