@@ -10,6 +10,7 @@
 //   W7 every byte 0x01                       every 4 MiB, through the read seam, in a child
 //   W8 20-byte records, each torn, with a 1-byte look-alike record 3 bytes in
 //   W9 fixed-length 65,535-byte records, every trailer wrong
+//   W10 W1 on a disk whose every other sector is unreadable: memory must not grow with the damage
 //   datmend_bench [MiB [rounds [W...]]]      default 256 MiB, 15 rounds, every workload
 // The tool runs as datmend OLD NEW; with DATMEND_BENCH_DELETED=1 in the environment, as
 // datmend OLD NEW DELETED.
@@ -69,16 +70,16 @@ Timing run(const std::vector<std::string>& args) {
             WIFEXITED(status) && WEXITSTATUS(status) == 0};
 }
 
-// One unreadable sector in every 4 MiB, as W6's disk has.
-bool on_bad_sector(std::uint64_t sector) {
-    return sector % 8192 == 4000;
+// Which sectors a failing disk cannot read: W6's one in every 4 MiB, W10's every other one.
+bool on_bad_sector(std::uint64_t sector, bool every_other) {
+    return every_other ? sector % 2 == 1 : sector % 8192 == 4000;
 }
 
-// A read that fails as W6's disk does: what lies before the first bad sector, else EIO.
-ssize_t failing_read(int fd, void* buf, std::size_t n, off_t offset) {
+// A read that fails as the disk does: what lies before the first bad sector, else EIO.
+ssize_t failing_read(int fd, void* buf, std::size_t n, off_t offset, bool every_other) {
     const auto first = static_cast<std::uint64_t>(offset);
     for (std::uint64_t s = first / 512; s * 512 < first + n; ++s) {
-        if (on_bad_sector(s)) {
+        if (on_bad_sector(s, every_other)) {
             if (s * 512 <= first) {
                 errno = EIO;
                 return -1;
@@ -91,7 +92,7 @@ ssize_t failing_read(int fd, void* buf, std::size_t n, off_t offset) {
 }
 
 // Runs the tool in a child process on a failing disk; the same measures as run().
-Timing run_on_failing_disk(std::vector<std::string> args) {
+Timing run_on_failing_disk(std::vector<std::string> args, bool every_other) {
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = fork();
     if (pid == 0) {
@@ -103,7 +104,9 @@ Timing run_on_failing_disk(std::vector<std::string> args) {
         }
         argv.push_back(nullptr);
         datmend::RunState state;
-        state.damaged.set_read_function(failing_read);
+        state.damaged.set_read_function([every_other](int fd, void* buf, std::size_t n, off_t at) {
+            return failing_read(fd, buf, n, at, every_other);
+        });
         const int status = datmend::run_datmend(state, static_cast<int>(args.size()), argv.data());
         std::fflush(stdout);
         _exit(status);
@@ -139,7 +142,7 @@ int main(int argc, char* argv[]) {
 
     std::printf("%-4s %9s %9s %7s %9s %9s %9s   (%zu MiB each; seconds, median of %d)\n", "work",
                 "datmend", "floor", "ratio", "cp", "xxd", "peak RSS", mib, rounds);
-    std::vector<std::string> names{"W1", "W2", "W3", "W4", "W5", "W6", "W7", "W8", "W9"};
+    std::vector<std::string> names{"W1", "W2", "W3", "W4", "W5", "W6", "W7", "W8", "W9", "W10"};
     if (argc > 3) {
         names.assign(argv + 3, argv + argc);
     }
@@ -151,7 +154,7 @@ int main(int argc, char* argv[]) {
     }
     std::vector<double> w8_to_w1;
     for (const std::string& name : names) {
-        const bool failing_disk = name == "W6";
+        const bool failing_disk = name == "W6" || name == "W10";
         // Made by another process: a child's peak memory counts its parent's peak until exec.
         const std::string bytes = std::to_string(size);
         run({DATGEN_BINARY, "workload", failing_disk ? "W1" : name, bytes, old_dat});
@@ -175,7 +178,7 @@ int main(int argc, char* argv[]) {
         };
         for (int round = 0; round < rounds; ++round) {
             clear_outputs();
-            const Timing t = failing_disk ? run_on_failing_disk(args) : run(args);
+            const Timing t = failing_disk ? run_on_failing_disk(args, name == "W10") : run(args);
             clear_outputs();
             const Timing f = run({FLOOR_BINARY, old_dat, new_dat});
             tool.push_back(t.seconds);

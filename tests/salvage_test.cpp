@@ -1,8 +1,10 @@
 // Whole salvages through the binary: report, exit status, new file and deleted-records file.
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 
 #include "support.hpp"
@@ -302,8 +304,9 @@ TEST_F(Salvage, AFullDiskIsAFailureNotASummary) {
     EXPECT_EQ(r.err, "");
 }
 
-// A disk that fills in the middle of a write takes part of it: the rest is not lost unseen.
-TEST_F(Salvage, ADiskThatFillsMidRunIsAFailure) {
+// A disk that fills in the middle of a write takes part of it: the rest is not lost unseen, and
+// the name written keeps what it held.
+TEST_F(Salvage, ADiskThatFillsUnderEitherOutputMidRunLeavesBothNamesAsTheyWere) {
     const std::string small = dir.file("small");
     fs::create_directory(small);
     if (mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0) {
@@ -313,17 +316,81 @@ TEST_F(Salvage, ADiskThatFillsMidRunIsAFailure) {
         }
         GTEST_SKIP() << "cannot mount a small tmpfs: mount needs root";
     }
-    DatFile f;  // 200 KB of intact records, written straight from where they were read
+    DatFile f;  // 200 KB of records for each output, written straight from where they were read
     for (int i = 0; i < 200; ++i) {
-        f.active(Bytes(1000, static_cast<std::uint8_t>('a' + i % 26)));
+        f.active(Bytes(1000, static_cast<std::uint8_t>('a' + i % 26)))
+            .deleted(Bytes(1000, static_cast<std::uint8_t>('A' + i % 26)));
     }
     write_file(old_dat, f.finish());
-    const std::string full_dat = small + "/new.dat";
-    const auto r = run_tool({old_dat, full_dat});
+    const std::string full_new = small + "/new.dat";
+    const std::string full_del = small + "/del.dat";
+    write_file(full_new, text("keep"));
+    write_file(full_del, text("keep too"));
+    struct Case {
+        std::string new_name;
+        std::string del_name;
+        std::string full;
+        int status;
+    };
+    for (const Case& c :
+         {Case{full_new, del_dat, full_new, 2}, Case{new_dat, full_del, full_del, 3}}) {
+        SCOPED_TRACE(c.full);
+        const auto r = run_tool({old_dat, c.new_name, c.del_name});
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.err, c.full + ": No space left on device\n");
+        EXPECT_EQ(r.out.find("Completion"), std::string::npos);
+        EXPECT_EQ(read_file(full_new), text("keep"));
+        EXPECT_EQ(read_file(full_del), text("keep too"));
+        EXPECT_FALSE(fs::exists(new_dat));
+        EXPECT_FALSE(fs::exists(del_dat));
+        EXPECT_EQ(temporaries_in(small), std::vector<std::string>{});
+        EXPECT_EQ(temporaries_in(dir.path().string()), std::vector<std::string>{});
+    }
     umount2(small.c_str(), MNT_DETACH);
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, full_dat + ": No space left on device\n");
-    EXPECT_EQ(r.out.find("Completion"), std::string::npos);
+}
+
+// A file whose report is far larger than a pipe and the tool's buffer: with nobody reading its
+// standard output, the tool stops in the middle of its walk.
+Bytes torn_all_over() {
+    DatFile f;
+    for (int i = 0; i < 3000; ++i) {
+        Record torn = make_record(0, text("torn record " + std::to_string(i)));
+        torn.trailer = 1;
+        f.add(torn).active(text("kept " + std::to_string(i)));
+    }
+    return f.finish();
+}
+
+// Interrupted in the middle of the walk, the tool ends by the signal, with no temporary file left
+// and the names as they were.
+TEST_F(Salvage, ASignalMidWalkLeavesTheNamesAsTheyWere) {
+    write_file(old_dat, torn_all_over());
+    write_file(new_dat, text("keep"));
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        BackgroundRun run({old_dat, new_dat, del_dat});
+        ASSERT_TRUE(wait_for_temporary(dir.path().string()));
+        run.signal(signal);
+        EXPECT_EQ(run.finish(), 128 + signal);
+        EXPECT_EQ(read_file(new_dat), text("keep"));
+        EXPECT_FALSE(fs::exists(del_dat));
+        EXPECT_EQ(temporaries_in(dir.path().string()), std::vector<std::string>{});
+    }
+}
+
+// The new file's name made a link to the damaged file while the tool runs: the damaged file is
+// only ever read, and the link is replaced by the new file.
+TEST_F(Salvage, ANameTakenDuringTheRunIsReplacedAndTheInputOnlyRead) {
+    const Bytes old = torn_all_over();
+    write_file(old_dat, old);
+    const auto whole = run_tool({old_dat, dir.file("whole.dat")});
+    BackgroundRun run({old_dat, new_dat});
+    ASSERT_TRUE(wait_for_temporary(dir.path().string()));
+    fs::create_symlink(old_dat, new_dat);
+    EXPECT_EQ(run.finish(), whole.status);
+    EXPECT_EQ(read_file(old_dat), old);
+    EXPECT_FALSE(fs::is_symlink(new_dat));
+    EXPECT_EQ(read_file(new_dat), read_file(dir.file("whole.dat")));
 }
 
 // Standard output full, a pipe closed by its reader, standard output closed: the salvage runs to
@@ -344,18 +411,23 @@ TEST_F(Salvage, ALostReportIsAFailureButNeverStopsTheSalvage) {
     int closed_pipe[2];
     ASSERT_EQ(pipe(closed_pipe), 0);
     close(closed_pipe[0]);
-    Stdio full, broken, closed;
+    Stdio full, broken, closed, limited;
     full.out = "/dev/full";
     broken.out_fd = closed_pipe[1];
     closed.closed_in = true;
     closed.closed_out = true;
+    // A file-size limit of 100 KiB (200 blocks of 512 bytes for dash, of 1 KiB for bash), which
+    // the report passes and the new files do not.
+    limited.out = dir.file("report.txt");
+    limited.command = {"sh", "-c", "ulimit -f 200 && exec \"$0\" \"$@\"", DATMEND_BINARY};
     struct Case {
         Stdio io;
         std::string err;
     };
     for (const Case& c : {Case{full, "standard output: No space left on device\n"},
                           Case{broken, "standard output: Broken pipe\n"},
-                          Case{closed, "standard output: Bad file descriptor\n"}}) {
+                          Case{closed, "standard output: Bad file descriptor\n"},
+                          Case{limited, "standard output: File too large\n"}}) {
         SCOPED_TRACE(c.err);
         fs::remove(new_dat);
         fs::remove(del_dat);

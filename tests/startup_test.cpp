@@ -1,6 +1,7 @@
 // Start-up through the binary: help, opening and refusing files, the header report and checks,
 // and the header block written to the new file.
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -64,7 +65,7 @@ TEST_F(Startup, WrongArgumentCountPrintsHelpAndTouchesNothing) {
     EXPECT_FALSE(exists(del_dat));
 }
 
-TEST_F(Startup, OpenFailuresNameTheFileAndLeaveOnlyTheFilesOpenedBefore) {
+TEST_F(Startup, OpenFailuresNameTheFileAndLeaveTheOutputsAsTheyWere) {
     auto r = run_tool({old_dat, new_dat});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, old_dat + ": No such file or directory\n");
@@ -77,29 +78,39 @@ TEST_F(Startup, OpenFailuresNameTheFileAndLeaveOnlyTheFilesOpenedBefore) {
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, nowhere + ": No such file or directory\n");
 
-    r = run_tool({old_dat, new_dat, nowhere});
-    EXPECT_EQ(r.status, 3);
-    EXPECT_EQ(r.err, nowhere + ": No such file or directory\n");
-    EXPECT_EQ(r.out, "");
-    expect_empty_file(new_dat);
+    for (const bool existing : {false, true}) {
+        if (existing) {
+            write_file(new_dat, text("keep"));
+        }
+        r = run_tool({old_dat, new_dat, nowhere});
+        EXPECT_EQ(r.status, 3);
+        EXPECT_EQ(r.err, nowhere + ": No such file or directory\n");
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(exists(new_dat), existing);
+        EXPECT_TRUE(!existing || read_file(new_dat) == text("keep"));
+        EXPECT_EQ(temporaries_in(dir.path().string()), std::vector<std::string>{});
+    }
 }
 
-TEST_F(Startup, ShortOrRefusedHeaderLeavesEmptyOutputFiles) {
+// A file that is not a data file costs the user nothing: no output is created or changed.
+TEST_F(Startup, ShortOrRefusedHeaderLeavesTheOutputsAlone) {
+    write_file(del_dat, text("keep"));
     write_file(old_dat, Bytes(15, 0));
     auto r = run_tool({old_dat, new_dat, del_dat});
     EXPECT_EQ(r.status, 4);
     EXPECT_EQ(r.out, "Bad File Header 0\n");
     EXPECT_EQ(r.err, "");
-    expect_empty_file(new_dat);
-    expect_empty_file(del_dat);
+    EXPECT_FALSE(exists(new_dat));
+    EXPECT_EQ(read_file(del_dat), text("keep"));
 
     write_file(old_dat, DatFile(5).finish());
     r = run_tool({old_dat, new_dat, del_dat});
     EXPECT_EQ(r.status, 9);
     EXPECT_EQ(r.out, banner(old_dat, new_dat, del_dat) + header_report(5, 0, 2, 0, 512) +
                          "ERROR!!  Wrong File Organization!\n");
-    expect_empty_file(new_dat);
-    expect_empty_file(del_dat);
+    EXPECT_FALSE(exists(new_dat));
+    EXPECT_EQ(read_file(del_dat), text("keep"));
+    EXPECT_EQ(temporaries_in(dir.path().string()), std::vector<std::string>{});
 }
 
 TEST_F(Startup, HeaderChecksRunInOrderAfterTheWholeReport) {
@@ -203,6 +214,57 @@ TEST_F(Startup, RefusesToWriteOverTheInput) {
     }
 }
 
+// Two names for one output, whether it exists yet or not: the deleted records would be written
+// over the new file.
+TEST_F(Startup, RefusesEveryNameOfOneOutputWhetherItExistsOrNot) {
+    write_file(old_dat, DatFile().active(text("a")).deleted(text("b")).finish());
+    fs::create_directory(dir.file("sub"));
+    fs::create_symlink("new.dat", dir.file("link.dat"));  // to a name not yet taken
+    const std::vector<std::string> aliases{new_dat, dir.path().string() + "/./new.dat",
+                                           dir.file("sub/../new.dat"), dir.file("link.dat")};
+    for (const bool existing : {false, true}) {
+        if (existing) {
+            write_file(new_dat, text("keep"));
+        }
+        for (const std::string& alias : aliases) {
+            const auto r = run_tool({old_dat, new_dat, alias});
+            EXPECT_EQ(r.status, 3);
+            EXPECT_EQ(r.err, alias + ": Same file as " + new_dat + "\n");
+            EXPECT_EQ(r.out, "");
+            EXPECT_EQ(exists(new_dat), existing);
+            EXPECT_TRUE(!existing || read_file(new_dat) == text("keep"));
+        }
+    }
+    // Relative names, as typed.
+    Stdio in_dir;
+    in_dir.cwd = dir.path().string();
+    const auto r = run_tool({"old.dat", "new.dat", "./new.dat"}, in_dir);
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, "./new.dat: Same file as new.dat\n");
+}
+
+// The report must not be written into a file the tool reads or writes.
+TEST_F(Startup, RefusesStandardOutputAsAnyOfTheFiles) {
+    const Bytes old = DatFile().active(text("a")).deleted(text("b")).finish();
+    write_file(old_dat, old);
+    write_file(new_dat, {});
+    write_file(del_dat, text("keep"));
+    struct Case {
+        std::string name;
+        int status;
+    };
+    for (const Case& c : {Case{old_dat, 2}, Case{new_dat, 2}, Case{del_dat, 3}}) {
+        Stdio io;
+        io.out = c.name;
+        const auto r = run_tool({old_dat, new_dat, del_dat}, io);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.err, c.name + ": Same file as standard output\n");
+        EXPECT_EQ(read_file(old_dat), old);
+        EXPECT_EQ(read_file(new_dat), Bytes{});
+        EXPECT_EQ(read_file(del_dat), text("keep"));
+    }
+}
+
 // A block device is one file whatever it is called: naming it twice would write over it.
 TEST_F(Startup, OneBlockDeviceNamedTwiceIsRefused) {
     Bytes image = DatFile().active(text("on a device")).finish();
@@ -252,6 +314,48 @@ TEST_F(Startup, OutputFilesTakeTheDamagedFilesPermissions) {
     struct stat st;
     ASSERT_EQ(stat(del_dat.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0666u);
+}
+
+// The owner of a read-only damaged file, an ordinary user, salvages it; the new file gets its
+// read-only mode once complete, and a second run replaces it.
+TEST_F(Startup, AReadOnlyDamagedFileSalvagesForItsOwner) {
+    const passwd* nobody = getpwnam("nobody");
+    if (geteuid() != 0 || nobody == nullptr) {
+        const char* required = std::getenv("DATMEND_REQUIRE_SYSTEM_TESTS");
+        if (required != nullptr && std::string(required) == "1") {
+            ADD_FAILURE() << "root and the user nobody are required";
+        }
+        GTEST_SKIP() << "running as another user needs root and the user nobody";
+    }
+    // A folder of nobody's, with the tool in it: nobody may not reach the build tree.
+    fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::others_exec);
+    const std::string home = dir.file("home");
+    fs::create_directory(home);
+    fs::copy_file(DATMEND_BINARY, home + "/datmend");
+    const std::string old = home + "/old.dat";
+    const std::string fresh = home + "/new.dat";
+    const Bytes data = DatFile().active(text("read-only")).finish();
+    write_file(old, data);
+    for (const std::string& file : {home, old, home + "/datmend"}) {
+        ASSERT_EQ(chown(file.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    }
+    ASSERT_EQ(chmod(old.c_str(), 0444), 0);
+    Stdio as_nobody;
+    as_nobody.command = {"setpriv", "--reuid=" + std::to_string(nobody->pw_uid),
+                         "--regid=" + std::to_string(nobody->pw_gid), "--clear-groups",
+                         home + "/datmend"};
+    const mode_t old_umask = umask(022);
+    for (int run = 0; run < 2; ++run) {
+        const auto r = run_tool({old, fresh}, as_nobody);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(read_file(fresh), renumbered({make_record(0, text("read-only"))}));
+        struct stat st;
+        ASSERT_EQ(stat(fresh.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0444u);
+        EXPECT_EQ(st.st_uid, nobody->pw_uid);
+    }
+    umask(old_umask);
 }
 
 // A dry run reports what the real run would: the same counts, new size and space saved.

@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
+#include <utility>
 
 extern char** environ;
 
@@ -68,7 +70,10 @@ RunResult run_tool(const std::vector<std::string>& args, const Stdio& io) {
         posix_spawn_file_actions_addchdir_np(&actions, io.cwd.c_str());
     }
 
-    std::vector<std::string> argv_strings{DATMEND_BINARY};
+    std::vector<std::string> argv_strings = io.command;
+    if (argv_strings.empty()) {
+        argv_strings.push_back(DATMEND_BINARY);
+    }
     argv_strings.insert(argv_strings.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& s : argv_strings) {
@@ -78,7 +83,7 @@ RunResult run_tool(const std::vector<std::string>& args, const Stdio& io) {
 
     pid_t pid = 0;
     RunResult r;
-    if (posix_spawn(&pid, DATMEND_BINARY, &actions, nullptr, argv.data(), environ) == 0) {
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
         int wstatus = 0;
         waitpid(pid, &wstatus, 0);
         r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
@@ -89,6 +94,75 @@ RunResult run_tool(const std::vector<std::string>& args, const Stdio& io) {
     }
     r.err = read_text(err_path);
     return r;
+}
+
+BackgroundRun::BackgroundRun(const std::vector<std::string>& args) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    std::vector<std::string> argv_strings{DATMEND_BINARY};
+    argv_strings.insert(argv_strings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : argv_strings) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, DATMEND_BINARY, &actions, nullptr, argv.data(), environ) != 0) {
+        pid_ = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    out_ = fds[0];
+}
+
+BackgroundRun::~BackgroundRun() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    close(out_);
+}
+
+void BackgroundRun::signal(int signal) const {
+    ::kill(pid_, signal);
+}
+
+int BackgroundRun::finish() {
+    char buf[65536];
+    while (read(out_, buf, sizeof buf) > 0) {
+    }
+    int wstatus = 0;
+    const pid_t pid = std::exchange(pid_, -1);
+    if (pid <= 0 || waitpid(pid, &wstatus, 0) != pid) {
+        return -1;
+    }
+    return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+}
+
+std::vector<std::string> temporaries_in(const std::string& dir) {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        const std::string name = entry.path().filename().string();
+        if (name[0] == '.' && name.find(".datmend-") != std::string::npos) {
+            found.push_back(name);
+        }
+    }
+    return found;
+}
+
+bool wait_for_temporary(const std::string& dir) {
+    for (int i = 0; i < 1000; ++i) {
+        if (!temporaries_in(dir).empty()) {
+            return true;
+        }
+        usleep(10000);
+    }
+    return false;
 }
 
 std::string banner(const std::string& old_name, const std::string& new_name,

@@ -54,10 +54,37 @@ struct Stdio {
     bool closed_in = false;
     bool closed_out = false;
     std::string cwd;
+    // The command the tool is run under, the tool's path its last word (setpriv, sh -c ...);
+    // empty to run the built tool itself.
+    std::vector<std::string> command;
 };
 
 // Runs the built datmend with these arguments (no shell).
 RunResult run_tool(const std::vector<std::string>& args, const Stdio& io = {});
+
+// The built datmend started in the background with these arguments, its standard output a pipe
+// that nobody reads until drain(): a report larger than the pipe and the tool's buffer stops it
+// in the middle of its walk.
+class BackgroundRun {
+  public:
+    explicit BackgroundRun(const std::vector<std::string>& args);
+    ~BackgroundRun();
+    BackgroundRun(const BackgroundRun&) = delete;
+    BackgroundRun& operator=(const BackgroundRun&) = delete;
+    void signal(int signal) const;
+    // Reads standard output to its end and returns the exit status, 128 + the signal's number
+    // for a process a signal ended.
+    int finish();
+
+  private:
+    int pid_ = -1;
+    int out_ = -1;
+};
+
+// Waits, up to ten seconds, until a temporary file of the tool's is in dir; false if none came.
+bool wait_for_temporary(const std::string& dir);
+// The temporary files of the tool's left in dir.
+std::vector<std::string> temporaries_in(const std::string& dir);
 
 // The report's pieces, as the tool must print them.
 std::string banner(const std::string& old_name, const std::string& new_name,

@@ -17,6 +17,7 @@ bool set_up_standard_descriptors() {
         }
     }
     std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
     return output_open;
 }
 

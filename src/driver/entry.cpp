@@ -4,6 +4,8 @@
 #include "driver/entry.hpp"
 
 #include <cerrno>
+#include <cstdio>
+#include <new>
 
 #include "driver/command_line.hpp"
 #include "driver/descriptors.hpp"
@@ -17,13 +19,20 @@ namespace datmend {
 
 namespace {
 
+// "<label><name>\n", written as it is: a name of any length costs no memory.
+void print_name(Writer& out, const char* label, const std::string& name) {
+    out.write(label);
+    out.write(name.data(), name.size());
+    out.write("\n");
+}
+
 void print_banner(RunState& state) {
     Writer& out = state.report;
     out.write("VARQ Datmend Utility:\n");
-    out.print("              Input Filename = %s\n", state.old_name.c_str());
-    out.print("             Output Filename = %s\n", state.new_name.c_str());
+    print_name(out, "              Input Filename = ", state.old_name);
+    print_name(out, "             Output Filename = ", state.new_name);
     if (state.has_deleted_file) {
-        out.print("    Deleted Records Filename = %s\n", state.deleted_name.c_str());
+        print_name(out, "    Deleted Records Filename = ", state.deleted_name);
     }
 }
 
@@ -55,31 +64,39 @@ int start_up(RunState& state, int argc, char* argv[]) {
     return write_header_block(state);
 }
 
-// Flushes and closes the output files.
-WriteFailure close_outputs(RunState& state) {
-    if (!state.new_file.close()) {
-        return {WriteFailure::File::new_file, state.new_file.error()};
+WriteFailure new_file_failed(RunState& state) {
+    return {WriteFailure::File::new_file, state.new_file.error()};
+}
+
+WriteFailure deleted_file_failed(RunState& state) {
+    return {WriteFailure::File::deleted_file, state.deleted_file.error()};
+}
+
+// The output files completed: flushed, the new file's header patched, synced, and each put in
+// place of its name, the deleted-records file first.
+WriteFailure finish_outputs(RunState& state) {
+    const bool deleted = state.has_deleted_file;
+    if (!state.new_file.writer().flush() || !patch_new_header(state) || !state.new_file.finish()) {
+        return new_file_failed(state);
     }
-    if (state.has_deleted_file && !state.deleted_file.close()) {
-        return {WriteFailure::File::deleted_file, state.deleted_file.error()};
+    if (deleted && (!state.deleted_file.finish() || !state.deleted_file.put_in_place())) {
+        return deleted_file_failed(state);
+    }
+    if (!state.new_file.put_in_place()) {
+        return new_file_failed(state);
     }
     return {};
 }
 
-// The walk from the first record on, the output files closed and the new file's header patched.
+// The walk from the first record on, then the output files completed.
 WriteFailure write_new_files(RunState& state) {
     const FrameRules rules = frame_rules(state.file_header, state.damaged.physical_eof());
     Walk walk(state.damaged, rules, kHeaderBlockSize, &state.damage);
     Writer* deleted_file = state.has_deleted_file ? &state.deleted_file.writer() : nullptr;
-    WriteFailure failure = copy_records(walk, state.new_file.writer(), deleted_file, state.counts);
+    const WriteFailure failure =
+        copy_records(walk, state.new_file.writer(), deleted_file, state.counts);
     state.damaged.close();
-    if (!failure) {
-        failure = close_outputs(state);
-    }
-    if (!failure) {
-        failure = patch_new_header(state);
-    }
-    return failure;
+    return failure ? failure : finish_outputs(state);
 }
 
 // Writes out the rest of the report; true, after saying so on standard error, when some of it
@@ -109,11 +126,18 @@ int run_datmend(RunState& state, int argc, char* argv[]) {
 
 int datmend_main(int argc, char* argv[]) {
     const bool output_open = set_up_standard_descriptors();
-    RunState state;
-    if (!output_open) {
-        state.report.fail(EBADF);
+    remove_temporaries_on_fatal_signals();
+    try {
+        RunState state;
+        if (!output_open) {
+            state.report.fail(EBADF);
+        }
+        return run_datmend(state, argc, argv);
+    } catch (const std::bad_alloc&) {
+        // The run state is gone, and with it every temporary file.
+        std::fputs("datmend: Cannot allocate memory\n", stderr);
+        return kOldOrNewFileFailed;
     }
-    return run_datmend(state, argc, argv);
 }
 
 }  // namespace datmend

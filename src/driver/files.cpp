@@ -2,15 +2,15 @@
 // name has passed.
 #include "driver/files.hpp"
 
-#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
-#include <initializer_list>
 #include <optional>
 
 #include "driver/exit_status.hpp"
 #include "driver/failure.hpp"
+#include "writer/target.hpp"
 
 namespace datmend {
 
@@ -27,29 +27,47 @@ std::optional<struct stat> stat_of(const std::string& name) {
     return st;
 }
 
-bool is_fifo(const std::string& name) {
-    const auto st = stat_of(name);
-    return st && S_ISFIFO(st->st_mode);
+bool same_inode(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// True when both names lead to one existing file, by whatever path or link, unless it is a
-// character device: /dev/null may be named twice for a dry run.
+// True when both names lead to one file, by whatever path or link, unless it is a character
+// device (/dev/null may be named twice for a dry run); or, whether it exists yet or not, to one
+// entry of one folder once links are followed.
 bool same_file(const std::string& a, const std::string& b) {
     const auto sa = stat_of(a);
     const auto sb = stat_of(b);
-    return sa && sb && sa->st_dev == sb->st_dev && sa->st_ino == sb->st_ino &&
-           !S_ISCHR(sa->st_mode);
+    if (sa && sb) {
+        return same_inode(*sa, *sb) && !S_ISCHR(sa->st_mode);
+    }
+    const OutputTarget ta = resolve_target(a);
+    const OutputTarget tb = resolve_target(b);
+    const auto folder_a = stat_of(ta.folder);
+    const auto folder_b = stat_of(tb.folder);
+    return !ta.entry.empty() && ta.entry == tb.entry && folder_a && folder_b &&
+           same_inode(*folder_a, *folder_b);
 }
 
-// Refuses name, with status, when it leads to the same file as one of others.
-int refuse_same_file(RunState& state, const std::string& name,
-                     std::initializer_list<const std::string*> others, int status) {
-    for (const std::string* other : others) {
-        if (same_file(name, *other)) {
-            return report_failure(state, name, "Same file as " + *other, status);
-        }
-    }
-    return 0;
+// True when standard output is the file name leads to, a regular file or a block device that
+// the report would be written into.
+bool is_standard_output(const std::string& name) {
+    struct stat out;
+    const auto st = stat_of(name);
+    return st && fstat(STDOUT_FILENO, &out) == 0 &&
+           (S_ISREG(out.st_mode) || S_ISBLK(out.st_mode)) && same_inode(*st, out);
+}
+
+// Refuses name, with status, when it leads to the same file as other.
+int refuse_same_file(RunState& state, const std::string& name, const std::string& other,
+                     int status) {
+    return same_file(name, other) ? report_failure(state, name, "Same file as " + other, status)
+                                  : 0;
+}
+
+int refuse_standard_output(RunState& state, const std::string& name, int status) {
+    return is_standard_output(name)
+               ? report_failure(state, name, "Same file as standard output", status)
+               : 0;
 }
 
 // Refuses old_file, before it is opened, when it is a FIFO, which would wait for a writer and
@@ -84,36 +102,44 @@ int open_damaged_file(RunState& state) {
     if (int status = refuse_damaged_file_kind(state)) {
         return status;
     }
-    return open_and_measure(state);
+    if (int status = open_and_measure(state)) {
+        return status;
+    }
+    return refuse_standard_output(state, state.old_name, kOldOrNewFileFailed);
 }
 
-// The refusals of the output files, all made before either is created: a new file that is a
-// FIFO, whose final patch could not seek, and any output that is another of the three files.
-// A deleted-records file may be a pipe: it is only written straight through.
+// A new file that is a FIFO is refused, since its header could not be patched; a deleted-records
+// file may be a pipe: it is only written straight through.
 int refuse_output_names(RunState& state) {
-    if (is_fifo(state.new_name)) {
+    if (const auto st = stat_of(state.new_name); st && S_ISFIFO(st->st_mode)) {
         return report_file_error(state, state.new_name, ESPIPE, kOldOrNewFileFailed);
     }
-    if (int status =
-            refuse_same_file(state, state.new_name, {&state.old_name}, kOldOrNewFileFailed)) {
+    if (int status = refuse_same_file(state, state.new_name, state.old_name, kOldOrNewFileFailed)) {
+        return status;
+    }
+    if (int status = refuse_standard_output(state, state.new_name, kOldOrNewFileFailed)) {
         return status;
     }
     if (!state.has_deleted_file) {
         return 0;
     }
-    return refuse_same_file(state, state.deleted_name, {&state.old_name, &state.new_name},
-                            kDeletedFileFailed);
+    for (const std::string* other : {&state.old_name, &state.new_name}) {
+        if (int status = refuse_same_file(state, state.deleted_name, *other, kDeletedFileFailed)) {
+            return status;
+        }
+    }
+    return refuse_standard_output(state, state.deleted_name, kDeletedFileFailed);
 }
 
-// The output files are created with the damaged file's permission bits, as cp does: a
-// deleted-records file holds deleted rows, which may be private.
+// The output files get the damaged file's permission bits, as cp gives them: a deleted-records
+// file holds deleted rows, which may be private.
 int open_output_files(RunState& state) {
     const auto st = stat_of(state.old_name);
     const mode_t mode = st ? st->st_mode : 0600;
-    if (!state.new_file.open(state.new_name.c_str(), mode)) {
+    if (!state.new_file.open(state.new_name, mode)) {
         return report_file_error(state, state.new_name, errno, kOldOrNewFileFailed);
     }
-    if (state.has_deleted_file && !state.deleted_file.open(state.deleted_name.c_str(), mode)) {
+    if (state.has_deleted_file && !state.deleted_file.open(state.deleted_name, mode)) {
         return report_file_error(state, state.deleted_name, errno, kDeletedFileFailed);
     }
     return 0;

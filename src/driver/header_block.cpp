@@ -2,24 +2,14 @@
 // eof_address is patched once the new file is complete.
 #include "driver/header_block.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
 #include <cstring>
 
 #include "driver/exit_status.hpp"
 #include "driver/failure.hpp"
-#include "io/write_all.hpp"
 
 namespace datmend {
 
 namespace {
-
-WriteFailure failed(int errnum) {
-    return {WriteFailure::File::new_file, errnum};
-}
 
 // The 496 bytes after the file header; those a short file or the disk cannot supply are zero.
 void read_header_tail(DamagedFile& damaged, std::uint8_t* tail) {
@@ -81,41 +71,17 @@ int write_header_block(RunState& state) {
     encode_file_header(header, block);
     Writer& out = state.new_file.writer();
     if (!out.write(block, sizeof block) || !out.flush()) {
-        const int errnum = out.error();
-        state.new_file.close_empty();
-        return report_file_error(state, state.new_name, errnum, kOldOrNewFileFailed);
+        return report_file_error(state, state.new_name, out.error(), kOldOrNewFileFailed);
     }
     return 0;
 }
 
-WriteFailure patch_new_header(RunState& state) {
-    const int fd = ::open(state.new_name.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) {
-        return failed(errno_or_eio());
-    }
-    errno = 0;
-    struct stat st;
-    bool ok = fstat(fd, &st) == 0;
-    if (ok && S_ISREG(st.st_mode)) {
-        const off_t end = lseek(fd, 0, SEEK_END);
-        ok = end >= 0;
-        state.new_eof = static_cast<std::uint32_t>(end);
-    } else if (ok) {
-        // A device, such as /dev/null in a dry run: the size the file would have had.
-        state.new_eof = static_cast<std::uint32_t>(kHeaderBlockSize + state.counts.active_bytes);
-    }
-    if (ok) {
-        state.file_header.eof_address = static_cast<std::int32_t>(state.new_eof);
-        std::uint8_t bytes[kFileHeaderSize];
-        encode_file_header(state.file_header, bytes);
-        ok = pwrite(fd, bytes, sizeof bytes, 0) == static_cast<ssize_t>(sizeof bytes);
-    }
-    const int errnum = ok ? 0 : errno_or_eio();
-    errno = 0;
-    if (::close(fd) != 0 && ok) {
-        return failed(errno_or_eio());
-    }
-    return ok ? WriteFailure{} : failed(errnum);
+bool patch_new_header(RunState& state) {
+    state.new_eof = static_cast<std::uint32_t>(state.new_file.writer().written());
+    state.file_header.eof_address = static_cast<std::int32_t>(state.new_eof);
+    std::uint8_t bytes[kFileHeaderSize];
+    encode_file_header(state.file_header, bytes);
+    return state.new_file.patch(0, bytes, sizeof bytes);
 }
 
 }  // namespace datmend

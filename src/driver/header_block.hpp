@@ -21,12 +21,11 @@ bool check_header(Writer& out, const FileHeader& h, std::uint32_t physical_eof);
 
 // Writes the header block to the new file with an empty freelist, at once, so that a new file
 // that cannot be written is found before the walk. Returns 0, or the exit status after the
-// failure has been reported, with the new file left empty.
+// failure has been reported.
 int write_header_block(RunState& state);
 
-// Reopens the closed new file and rewrites its file header with eof_address set to the file's
-// size, which it also keeps as the state's new_eof. When the new file is a device rather than a
-// regular file, the size is the one the records copied would have given it.
-WriteFailure patch_new_header(RunState& state);
+// Rewrites the new file's file header, through the descriptor that wrote it, with eof_address set
+// to the size written, which it also keeps as the state's new_eof. Flush the new file first.
+bool patch_new_header(RunState& state);
 
 }  // namespace datmend

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <limits>
 
@@ -30,7 +31,6 @@ bool DamagedFile::open(const char* name) {
     start_ = 0;
     length_ = 0;
     held_ = kNothingHeld;
-    unreadable_.clear();
     return true;
 }
 
@@ -43,6 +43,11 @@ bool DamagedFile::measure(std::uint64_t& size) {
     size_ = static_cast<std::uint32_t>(
         std::min<std::uint64_t>(size, std::numeric_limits<std::uint32_t>::max()));
     length_ = 0;
+    const std::size_t sectors = (std::size_t{size_} + kSectorSize - 1) / kSectorSize;
+    bad_sectors_ = std::make_unique<std::uint64_t[]>(sectors / 64 + 1);
+    shrunk_to_ = size_;
+    any_unreadable_ = false;
+    unreadable_bytes_ = 0;
     return true;
 }
 
@@ -88,15 +93,14 @@ std::span<const std::uint8_t> DamagedFile::load(std::uint32_t offset, std::size_
 // file, so that no unreadable sector is read twice.
 void DamagedFile::fill(std::uint32_t first, std::uint32_t end) {
     while (first < end) {
-        const Stretch bad = next_unreadable(first);
-        if (bad.first <= first) {
-            const std::uint32_t stop = std::min(bad.end, end);
-            std::memset(at(first), 0, stop - first);
-            first = stop;
+        const std::uint32_t bad = readable_until(first, end);
+        if (bad > first) {
+            read_range(first, bad);
+            first = bad;
         } else {
-            const std::uint32_t stop = std::min(bad.first, end);
-            read_range(first, stop);
-            first = stop;
+            const std::uint32_t good = unreadable_until(first, end);
+            std::memset(at(first), 0, good - first);
+            first = good;
         }
     }
 }
@@ -109,7 +113,7 @@ void DamagedFile::read_range(std::uint32_t first, std::uint32_t end) {
         if (got > 0) {
             first += static_cast<std::uint32_t>(got);
         } else if (got == 0) {
-            record_unreadable(first, size_);  // the file has shrunk
+            record_shrink(first);
             return;
         } else if (errno != EINTR) {
             read_sectors(first, end);
@@ -133,7 +137,7 @@ void DamagedFile::read_sectors(std::uint32_t first, std::uint32_t end) {
         if (got > 0) {
             first += static_cast<std::uint32_t>(got);
         } else if (got == 0) {
-            record_unreadable(first, size_);
+            record_shrink(first);
             return;
         } else if (errno != EINTR) {
             record_unreadable_sector(sector);
@@ -142,70 +146,108 @@ void DamagedFile::read_sectors(std::uint32_t first, std::uint32_t end) {
     }
 }
 
-void DamagedFile::record_unreadable_sector(std::uint32_t offset) {
-    const std::uint32_t sector = sector_start(offset);
-    record_unreadable(
-        sector, static_cast<std::uint32_t>(std::min<std::uint64_t>(sector + kSectorSize, size_)));
+void DamagedFile::mark_unreadable_sectors(std::uint32_t first, std::uint32_t end) {
+    for (std::uint32_t sector = sector_start(first); sector < end && sector < size_;
+         sector += kSectorSize) {
+        record_unreadable_sector(sector);
+    }
 }
 
-// Records first to end as unreadable and zeroes what of it the window holds.
-void DamagedFile::record_unreadable(std::uint32_t first, std::uint32_t end) {
-    if (first >= end) {
+void DamagedFile::record_unreadable_sector(std::uint32_t offset) {
+    const std::uint32_t sector = offset / kSectorSize;
+    std::uint64_t& word = bad_sectors_[sector / 64];
+    const std::uint64_t bit = std::uint64_t{1} << (sector % 64);
+    if ((word & bit) != 0) {
         return;
     }
-    const std::uint32_t window_end = static_cast<std::uint32_t>(start_ + length_);
-    const std::uint32_t zero_from = std::max(first, start_);
-    const std::uint32_t zero_to = std::min(end, window_end);
-    if (zero_from < zero_to) {
-        std::memset(at(zero_from), 0, zero_to - zero_from);
+    word |= bit;
+    any_unreadable_ = true;
+    const std::uint32_t first = sector * kSectorSize;
+    const std::uint32_t end = std::min(first + kSectorSize, shrunk_to_);
+    if (first < end) {
+        unreadable_bytes_ += end - first;
+        zero_held(first, end);
     }
-    // Insert, merging with the stretches it touches or overlaps.
-    auto it = std::lower_bound(unreadable_.begin(), unreadable_.end(), first,
-                               [](const Stretch& s, std::uint32_t v) { return s.end < v; });
-    Stretch merged{first, end};
-    auto last = it;
-    while (last != unreadable_.end() && last->first <= end) {
-        merged.first = std::min(merged.first, last->first);
-        merged.end = std::max(merged.end, last->end);
-        ++last;
-    }
-    it = unreadable_.erase(it, last);
-    unreadable_.insert(it, merged);
 }
 
-DamagedFile::Stretch DamagedFile::next_unreadable(std::uint32_t offset) const {
-    const auto it = std::upper_bound(unreadable_.begin(), unreadable_.end(), offset,
-                                     [](std::uint32_t v, const Stretch& s) { return v < s.end; });
-    return it == unreadable_.end() ? Stretch{size_, size_} : *it;
+void DamagedFile::record_shrink(std::uint32_t first) {
+    if (first >= shrunk_to_) {
+        return;
+    }
+    // The bytes of readable sectors from first on are lost now; those of bad ones already were.
+    for (std::uint32_t from = first; from < shrunk_to_;) {
+        const std::uint32_t sector_end = std::min(sector_start(from) + kSectorSize, shrunk_to_);
+        if (!is_bad_sector(from / kSectorSize)) {
+            unreadable_bytes_ += sector_end - from;
+        }
+        from = sector_end;
+    }
+    zero_held(first, shrunk_to_);
+    shrunk_to_ = first;
+    any_unreadable_ = true;
+}
+
+// Zeroes what of first to end the window holds: unreadable bytes show as zeros.
+void DamagedFile::zero_held(std::uint32_t first, std::uint32_t end) {
+    const auto window_end = static_cast<std::uint32_t>(start_ + length_);
+    const std::uint32_t from = std::max(first, start_);
+    const std::uint32_t to = std::min(end, window_end);
+    if (from < to) {
+        std::memset(at(from), 0, to - from);
+    }
+}
+
+bool DamagedFile::is_bad_sector(std::uint32_t sector) const {
+    return ((bad_sectors_[sector / 64] >> (sector % 64)) & 1) != 0;
+}
+
+// The first sector from first up to end (exclusive) that is bad, or good when bad is false; end
+// when there is none. A word of the bitmap at a time.
+std::uint32_t DamagedFile::find_sector(std::uint32_t first, std::uint32_t end, bool bad) const {
+    for (std::uint32_t sector = first; sector < end;) {
+        std::uint64_t word = bad_sectors_[sector / 64];
+        if (!bad) {
+            word = ~word;
+        }
+        word >>= sector % 64;
+        if (word != 0) {
+            return std::min(sector + static_cast<std::uint32_t>(std::countr_zero(word)), end);
+        }
+        sector = (sector / 64 + 1) * 64;
+    }
+    return end;
 }
 
 std::uint32_t DamagedFile::first_unreadable(std::uint32_t offset, std::uint32_t limit) const {
-    return std::clamp(next_unreadable(offset).first, offset, limit);
+    const std::uint32_t end = std::min(limit, shrunk_to_);
+    if (offset >= end) {
+        return std::min(offset, limit);
+    }
+    const std::uint32_t sector =
+        find_sector(offset / kSectorSize, (end - 1) / kSectorSize + 1, true);
+    return std::clamp(sector * kSectorSize, offset, end);
 }
 
 std::uint32_t DamagedFile::unreadable_until(std::uint32_t offset, std::uint32_t limit) const {
-    const Stretch bad = next_unreadable(offset);
-    return bad.first <= offset ? std::min(bad.end, limit) : std::min(offset, limit);
+    const std::uint32_t end = std::min(limit, shrunk_to_);
+    if (offset >= end) {
+        return limit;  // nothing readable is left before limit
+    }
+    const std::uint32_t sector =
+        find_sector(offset / kSectorSize, (end - 1) / kSectorSize + 1, false);
+    const std::uint32_t good = std::max(sector * kSectorSize, offset);
+    return good < end ? good : limit;
 }
 
 void DamagedFile::flag_unreadable(std::uint32_t offset, std::uint32_t n,
                                   std::uint8_t* flags) const {
     std::memset(flags, 0, n);
-    const std::uint64_t end = std::uint64_t{offset} + n;
-    for (Stretch bad = next_unreadable(offset); bad.first < end && bad.first < bad.end;
-         bad = next_unreadable(bad.end)) {
-        const std::uint32_t from = std::max(bad.first, offset) - offset;
-        const auto to = static_cast<std::uint32_t>(std::min<std::uint64_t>(bad.end, end) - offset);
-        std::memset(flags + from, 1, to - from);
+    const std::uint32_t end = offset + n;
+    for (std::uint32_t from = offset; (from = readable_until(from, end)) < end;) {
+        const std::uint32_t good = unreadable_until(from, end);
+        std::memset(flags + (from - offset), 1, good - from);
+        from = good;
     }
-}
-
-std::uint64_t DamagedFile::unreadable_bytes() const {
-    std::uint64_t total = 0;
-    for (const Stretch& s : unreadable_) {
-        total += s.end - s.first;
-    }
-    return total;
 }
 
 }  // namespace datmend

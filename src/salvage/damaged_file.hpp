@@ -13,7 +13,6 @@
 #include <functional>
 #include <memory>
 #include <span>
-#include <vector>
 
 namespace datmend {
 
@@ -73,7 +72,7 @@ class DamagedFile {
             return {};
         }
         std::size_t n = length_ - into;
-        if (!unreadable_.empty()) {
+        if (any_unreadable_) {
             n = readable_until(offset, static_cast<std::uint32_t>(offset + n)) - offset;
         }
         return {window_.get() + into, n};
@@ -82,7 +81,7 @@ class DamagedFile {
     // The first byte from offset up to limit that has been found unreadable, or limit when none
     // has. Ask after view(), which is what finds them.
     std::uint32_t readable_until(std::uint32_t offset, std::uint32_t limit) const {
-        return unreadable_.empty() ? limit : first_unreadable(offset, limit);
+        return any_unreadable_ ? first_unreadable(offset, limit) : limit;
     }
     // The first byte from offset up to limit that has not been found unreadable, or limit.
     std::uint32_t unreadable_until(std::uint32_t offset, std::uint32_t limit) const;
@@ -94,7 +93,10 @@ class DamagedFile {
     // Sets flags[i] to 1 where byte offset + i has been found unreadable, 0 elsewhere.
     void flag_unreadable(std::uint32_t offset, std::uint32_t n, std::uint8_t* flags) const;
     // How many bytes have been found unreadable so far.
-    std::uint64_t unreadable_bytes() const;
+    std::uint64_t unreadable_bytes() const { return unreadable_bytes_; }
+    // Takes every sector that first to end touches as unreadable, as if its read had failed:
+    // it is never read. Bytes past the measured size are not in the file and are left out.
+    void mark_unreadable_sectors(std::uint32_t first, std::uint32_t end);
 
   private:
     std::span<const std::uint8_t> load(std::uint32_t offset, std::size_t n);
@@ -102,15 +104,11 @@ class DamagedFile {
     void read_range(std::uint32_t first, std::uint32_t end);
     void read_sectors(std::uint32_t first, std::uint32_t end);
     void record_unreadable_sector(std::uint32_t offset);
-    void record_unreadable(std::uint32_t first, std::uint32_t end);
+    void record_shrink(std::uint32_t first);
+    void zero_held(std::uint32_t first, std::uint32_t end);
+    bool is_bad_sector(std::uint32_t sector) const;
+    std::uint32_t find_sector(std::uint32_t first, std::uint32_t end, bool bad) const;
     std::uint32_t first_unreadable(std::uint32_t offset, std::uint32_t limit) const;
-    // A stretch of unreadable bytes, [first, end).
-    struct Stretch {
-        std::uint32_t first = 0;
-        std::uint32_t end = 0;
-    };
-    // The first unreadable stretch that ends after offset; {size_, size_} when there is none.
-    Stretch next_unreadable(std::uint32_t offset) const;
     std::uint8_t* at(std::uint32_t offset) { return window_.get() + (offset - start_); }
 
     ReadFunction read_;
@@ -121,8 +119,13 @@ class DamagedFile {
     std::size_t length_ = 0;   // bytes of the window that hold the file; <= kWindowSize
     static constexpr std::uint32_t kNothingHeld = ~std::uint32_t{0};
     std::uint32_t held_ = kNothingHeld;
-    // Sorted, apart and not touching: every byte known unreadable, below size_.
-    std::vector<Stretch> unreadable_;
+    // What was found unreadable: a bit per sector (bit s % 64 of word s / 64), taken when the
+    // file is measured, so that memory is bounded by the file's size whatever the damage (a
+    // 2 GiB file's bitmap is 512 KiB); and where the file was found to end short of its size.
+    std::unique_ptr<std::uint64_t[]> bad_sectors_;
+    std::uint32_t shrunk_to_ = 0;  // every byte from here to size_ is unreadable
+    bool any_unreadable_ = false;
+    std::uint64_t unreadable_bytes_ = 0;  // below size_, each counted once
 };
 
 }  // namespace datmend
