@@ -358,6 +358,39 @@ TEST_F(Startup, AReadOnlyDamagedFileSalvagesForItsOwner) {
     umask(old_umask);
 }
 
+// Under a tight limit on memory the tool either cannot start, or says so and touches nothing, or
+// salvages in full: never a crash, never half an output.
+TEST_F(Startup, MemoryThatRunsOutIsToldAndLeavesTheNamesAlone) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer cannot run under a limit on address space";
+#endif
+    const Bytes old = DatFile().active(text("a")).deleted(text("b")).finish();
+    write_file(old_dat, old);
+    bool told = false;
+    for (int kib = 4000; kib <= 16000; kib += 500) {
+        SCOPED_TRACE(kib);
+        write_file(new_dat, text("keep"));
+        Stdio limited;
+        limited.command = {"sh", "-c",
+                           "ulimit -v " + std::to_string(kib) + " && exec \"$0\" \"$@\"",
+                           DATMEND_BINARY};
+        const auto r = run_tool({old_dat, new_dat}, limited);
+        EXPECT_EQ(temporaries_in(dir.path().string()), std::vector<std::string>{});
+        if (r.status == 0) {
+            EXPECT_EQ(read_file(new_dat), renumbered({make_record(0, text("a"))}));
+            break;
+        }
+        EXPECT_EQ(read_file(new_dat), text("keep"));
+        if (r.status == 2) {
+            EXPECT_EQ(r.err, "datmend: Cannot allocate memory\n");
+            told = true;
+        } else {
+            EXPECT_EQ(r.status, 127);  // the loader's own failure: too little to start at all
+        }
+    }
+    EXPECT_TRUE(told);
+}
+
 // A dry run reports what the real run would: the same counts, new size and space saved.
 TEST_F(Startup, DevNullTwiceIsADryRun) {
     Record torn = make_record(0, text("torn"));
