@@ -55,7 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     testkit::FaultyDisk disk;
     disk.bad_sectors = expanded->bad_sectors;
     disk.size = expanded->shrinks_to;
-    const std::string why = testkit::check_salvage(scratch, &disk);
+    const std::string why = testkit::check_salvage(
+        scratch, &disk, testkit::every_active_record(*expanded, scratch + "/old.dat"));
     if (!why.empty()) {
         std::fprintf(stderr, "salvage property broken: %s\n", why.c_str());
         std::abort();

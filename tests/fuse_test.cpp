@@ -121,15 +121,35 @@ TEST_F(FailingDisk, UnreadableSectorsCostOnlyTheRecordsTheyTouch) {
     EXPECT_EQ(read_file(new_dat), e.new_file);
 }
 
-TEST_F(FailingDisk, AnUnreadableFileHeaderStopsTheRun) {
-    write_file(disk.file("old.dat"), DatFile().active(text("record")).finish());
+// The header block on an unreadable sector: the records vouch for the file, or, where there is
+// only one, the file is not taken for a data file and no output is touched.
+TEST_F(FailingDisk, AnUnreadableFileHeaderIsRebuiltFromTheRecords) {
+    const std::vector<Record> records{make_record(0, text("first")), make_record(1, text("gone")),
+                                      make_record(0, text("second"))};
+    DatFile f;
+    for (const Record& r : records) {
+        f.add(r);
+    }
+    write_file(disk.file("old.dat"), f.finish());
+    write_file(disk.file("single.dat"), DatFile().active(text("record")).finish());
     if (const std::string why = mount_unless_unavailable("0-511"); !why.empty()) {
         GTEST_SKIP() << "FUSE not available: " << why;
     }
-    const auto r = run_tool({on_disk, new_dat});
+    auto r = run_tool({on_disk, new_dat});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out.substr(0, banner(on_disk, new_dat).size() + 46),
+              banner(on_disk, new_dat) + "\n*** Unreadable File Header, Read Error! ***\n\n");
+    const Bytes fresh = read_file(new_dat);
+    const Bytes expected = renumbered({records[0], records[2]});
+    ASSERT_EQ(fresh.size(), expected.size());
+    EXPECT_TRUE(std::equal(expected.begin() + 512, expected.end(), fresh.begin() + 512));
+    EXPECT_EQ(le16_at(fresh, 2), 2u);
+
+    write_file(new_dat, text("keep"));
+    r = run_tool({mnt + "/single.dat", new_dat});
     EXPECT_EQ(r.status, 4);
     EXPECT_EQ(r.out, "Bad File Header 0\n");
-    EXPECT_EQ(read_file(new_dat), Bytes{});
+    EXPECT_EQ(read_file(new_dat), text("keep"));
 }
 
 }  // namespace

@@ -34,6 +34,11 @@ Bytes read_range(const std::string& path, std::uint64_t offset, std::size_t n) {
     return b;
 }
 
+bool exists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
 std::uint64_t size_of(const std::string& path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
@@ -238,6 +243,7 @@ InProcessRun salvage(const std::vector<std::string>& names,
             c.active_bytes + c.deleted_bytes + c.overhead_bytes + state.damage.dumped_bytes;
         run.errors = state.damage.error_count;
         run.active = c.active;
+        run.header_rebuilt = state.header_rebuilt;
         std::fclose(state.err);
     }
     if (report_fd < 0) {
@@ -248,7 +254,8 @@ InProcessRun salvage(const std::vector<std::string>& names,
     return run;
 }
 
-std::string check_salvage(const std::string& dir, FaultyDisk* disk) {
+std::string check_salvage(const std::string& dir, FaultyDisk* disk,
+                          std::optional<std::uint32_t> all_active) {
     const std::string old_dat = dir + "/old.dat";
     const std::string new_dat = dir + "/new.dat";
     const std::string del_dat = dir + "/del.dat";
@@ -257,6 +264,8 @@ std::string check_salvage(const std::string& dir, FaultyDisk* disk) {
     const Lost lost{disk, size};
     const auto read = disk != nullptr ? disk->reader() : datmend::DamagedFile::ReadFunction{};
 
+    const bool had_new = exists(new_dat);
+    const std::uint64_t new_sum = had_new ? checksum(new_dat) : 0;
     const ReportFile report;
     const InProcessRun first = salvage({old_dat, new_dat, del_dat}, read, report.fd());
     if (checksum(old_dat) != sum) {
@@ -267,18 +276,39 @@ std::string check_salvage(const std::string& dir, FaultyDisk* disk) {
     }
     const Bytes head = read_range(old_dat, 0, 16);
     bool header_readable = head.size() == 16;
+    std::uint64_t header_lost = 0;
     for (std::uint64_t b = 0; b < 16; ++b) {
         header_readable = header_readable && !lost.at(b);
+        header_lost += lost.at(b) ? 1 : 0;
     }
-    if (!header_readable || le16_at(head, 0) > 3 || le16_at(head, 2) != 2) {
-        return first.status == 4 || first.status == 9 ? "" : "bad header not refused";
+    const bool refused =
+        head.size() < 16 || (header_readable && le16_at(head, 2) == 2 && le16_at(head, 0) > 3);
+    const bool damaged = !header_readable || le16_at(head, 2) != 2;
+    // A refused header ends the run before anything is counted; otherwise 4 and 9 are counts.
+    if ((first.status == 4 || first.status == 9) && first.errors == 0) {
+        if ((!refused && !damaged) || all_active) {
+            return "a sound header refused";
+        }
+        if (exists(new_dat) != had_new || (had_new && checksum(new_dat) != new_sum)) {
+            return "a refused run touched the new file";
+        }
+        return "";
+    }
+    if (refused) {
+        return "bad header not refused";
+    }
+    if (all_active && first.active != *all_active) {
+        return "intact records lost: " + std::to_string(first.active) + " of " +
+               std::to_string(*all_active) + " copied";
     }
     if (first.status != static_cast<int>(std::min<std::uint32_t>(first.errors, 255))) {
         return "exit status is not the error count: " + std::to_string(first.status);
     }
-    if (size >= 512 && first.accounted != size - 512) {
+    // A rebuilt header's 16 bytes are dumped too.
+    const std::uint64_t header_dump = first.header_rebuilt ? 16 : 0;
+    if (size >= 512 && first.accounted != size - 512 + header_dump) {
         return "bytes unaccounted for: " + std::to_string(first.accounted) + " of " +
-               std::to_string(size - 512);
+               std::to_string(size - 512 + header_dump);
     }
     std::uint64_t unreadable = 0;
     std::uint64_t question_marks = 0;
@@ -286,7 +316,8 @@ std::string check_salvage(const std::string& dir, FaultyDisk* disk) {
         !why.empty()) {
         return why;
     }
-    if (unreadable != lost.count(0) || question_marks != lost.count(512)) {
+    if (unreadable != lost.count(0) ||
+        question_marks != lost.count(512) + (first.header_rebuilt ? header_lost : 0)) {
         return "unreadable bytes: " + std::to_string(unreadable) + " counted, " +
                std::to_string(question_marks) + " shown, " + std::to_string(lost.count(0)) +
                " lost";
@@ -314,6 +345,36 @@ std::string check_salvage(const std::string& dir, FaultyDisk* disk) {
         return "salvaging the new file changes it";
     }
     return "";
+}
+
+std::optional<std::uint32_t> every_active_record(const datgen::Expanded& e,
+                                                 const std::string& path) {
+    const bool only_sector_0 =
+        e.bad_sectors.empty() || (e.bad_sectors.size() == 1 && *e.bad_sectors.begin() == 0);
+    if (!e.intact || e.records < 2 || e.shrinks_to || !only_sector_0) {
+        return std::nullopt;
+    }
+    const Bytes head = read_range(path, 0, 16);
+    if (!e.bad_sectors.empty()) {
+        return e.active;  // an unreadable header is rebuilt as variable-length
+    }
+    const std::uint32_t organization = le16_at(head, 0);
+    const bool damaged = le16_at(head, 2) != 2;
+    if (!damaged && organization > 3) {
+        return std::nullopt;  // another kind of file
+    }
+    if ((damaged && organization > 3) || (organization & 1) == 0) {
+        return e.active;  // variable-length
+    }
+    // Fixed length: the records say which length, unless some of them, not all, agree with the
+    // header's, or too few of them are active or deleted to say anything.
+    const auto& lengths = e.first_lengths;
+    const bool agreed =
+        std::find(lengths.begin(), lengths.end(), le32_at(head, 4)) != lengths.end();
+    if (lengths.size() < 2 || (agreed && !e.one_length)) {
+        return std::nullopt;
+    }
+    return e.active;
 }
 
 std::string check_salvage(const std::uint8_t* data, std::size_t size, const std::string& dir) {

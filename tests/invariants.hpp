@@ -5,10 +5,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "faulty_disk.hpp"
+#include "recipe.hpp"
 #include "salvage/damaged_file.hpp"
 
 namespace testkit {
@@ -28,6 +30,7 @@ struct InProcessRun {
     std::uint64_t accounted = 0;  // bytes of all records met, with framing, plus dumped bytes
     std::uint32_t errors = 0;
     std::uint32_t active = 0;
+    bool header_rebuilt = false;
 };
 
 // Runs the tool on these file names (without the program's name); the damaged file is read
@@ -39,15 +42,25 @@ InProcessRun salvage(const std::vector<std::string>& names,
 // Salvages dir/old.dat in-process in the folder dir, through disk when it is given, with and
 // without a deleted-records file, then salvages the new file again, and returns a description
 // of the first broken property, or "" when all hold:
-// - the damaged file is not modified, and a file header that is short, unreadable or refused
-//   stops the run with status 4 or 9;
+// - the damaged file is not modified; a short file header, or one of an unknown organization
+//   under the right version, stops the run with status 4 or 9, as may a damaged one (unreadable,
+//   or of another version) but no other, and such a run leaves the new file as it was;
 // - the exit status is the number of dumps, capped;
 // - every byte after the header block is copied, dropped as a record, or dumped;
 // - every dump shows the file's bytes, and "??" exactly where they could not be read, and the
 //   summary counts every unreadable byte, and no sector found unreadable is read again;
 // - the new file's eof_address is its size, its freelist is empty, its records are 0, 1, 2...;
 // - the new file is clean: salvaged again it gives no errors, no warning, the same bytes.
-std::string check_salvage(const std::string& dir, FaultyDisk* disk = nullptr);
+// - when all_active is given, the salvage copies that many active records: all of them.
+std::string check_salvage(const std::string& dir, FaultyDisk* disk = nullptr,
+                          std::optional<std::uint32_t> all_active = std::nullopt);
+
+// How many active records a salvage of the recipe's file at path must copy, all of them, when
+// its records are all intact, nothing but its file header is damaged, and the header is not
+// that of another kind of file nor one of fixed length that some of its records agree with;
+// nullopt when there is no such promise.
+std::optional<std::uint32_t> every_active_record(const datgen::Expanded& expanded,
+                                                 const std::string& path);
 
 // The same for a damaged file given as bytes, on a healthy disk.
 std::string check_salvage(const std::uint8_t* data, std::size_t size, const std::string& dir);

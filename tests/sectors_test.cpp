@@ -104,17 +104,6 @@ TEST_F(Sectors, TheScanCrossesABadSectorAndWindowsRefillAroundOne) {
     expect_salvage(laid, windows);
 }
 
-TEST_F(Sectors, AnUnreadableFileHeaderIsNoHeader) {
-    const LaidOut laid = lay_out(records(10));
-    write_file(old_dat, laid.file);
-    FaultyDisk disk;
-    disk.bad_sectors = {0};
-    const InProcessRun run = salvage({old_dat, new_dat}, disk.reader());
-    EXPECT_EQ(run.status, 4);
-    EXPECT_EQ(run.report, "Bad File Header 0\n");
-    EXPECT_EQ(read_file(new_dat), Bytes{});
-}
-
 TEST_F(Sectors, AFileThatShrinksLosesItsEndWithoutARead) {
     const LaidOut laid = lay_out(records(40));
     FaultyDisk disk;

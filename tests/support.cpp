@@ -33,8 +33,10 @@ std::string read_text(const std::string& path) {
 
 }  // namespace
 
-ScratchDir::ScratchDir() {
-    std::string templ = (fs::temp_directory_path() / "datmend-test-XXXXXX").string();
+ScratchDir::ScratchDir(bool in_memory) {
+    const fs::path base =
+        in_memory && fs::is_directory("/dev/shm") ? "/dev/shm" : fs::temp_directory_path();
+    std::string templ = (base / "datmend-test-XXXXXX").string();
     if (mkdtemp(templ.data()) == nullptr) {
         throw std::runtime_error("mkdtemp failed");
     }

@@ -57,6 +57,44 @@ Bytes record_bytes(const Recipe::Run& run) {
     return b;
 }
 
+// Counts the record of run just written into e.
+void note_record(Expanded& e, const Recipe& recipe, const Recipe::Run& run) {
+    const bool fixed = (recipe.organization & 1) != 0 && run.type <= 1;
+    const bool intact = run.damage == Damage::none && run.length != 0 &&
+                        (!fixed || run.length == recipe.record_length);
+    e.intact = e.intact && intact;
+    if (run.type <= 1) {
+        e.one_length =
+            e.one_length && (e.first_lengths.empty() || e.first_lengths[0] == run.length);
+        if (e.records < 16) {
+            e.first_lengths.push_back(run.length);
+        }
+    }
+    ++e.records;
+    e.active += run.type == 0 ? 1 : 0;
+}
+
+void damage_header(const Recipe& recipe, Bytes& head) {
+    switch (recipe.header_damage) {
+        case HeaderDamage::none:
+            break;
+        case HeaderDamage::zeros:
+            std::fill(head.begin(), head.end(), 0);
+            break;
+        case HeaderDamage::noise: {
+            std::uint32_t x = recipe.record_length * 2654435761u + 12345u;
+            for (std::uint8_t& b : head) {
+                x = x * 1103515245u + 12345u;
+                b = static_cast<std::uint8_t>(x >> 24);
+            }
+            break;
+        }
+        case HeaderDamage::garbled_version:
+            head[2] ^= 0x5A;
+            break;
+    }
+}
+
 bool put(std::FILE* f, const Bytes& b) {
     return b.empty() || std::fwrite(b.data(), 1, b.size(), f) == b.size();
 }
@@ -69,6 +107,7 @@ Recipe parse_recipe(const std::uint8_t* data, std::size_t size) {
     r.organization = flags & 3;
     r.wrong_version = (flags & 4) != 0;
     r.wrong_eof_address = (flags & 8) != 0;
+    r.header_damage = static_cast<HeaderDamage>((flags >> 5) & 3);
     r.record_length = static_cast<std::uint32_t>(at(data, size, 1) | at(data, size, 2) << 8);
     if ((flags & 16) != 0) {
         r.shrinks_to = static_cast<std::uint32_t>(at(data, size, 3) | at(data, size, 4) << 8) * 64;
@@ -95,7 +134,8 @@ Recipe parse_recipe(const std::uint8_t* data, std::size_t size) {
 Bytes encode_recipe(const Recipe& r) {
     Bytes b;
     b.push_back(static_cast<std::uint8_t>((r.organization & 3) | (r.wrong_version ? 4 : 0) |
-                                          (r.wrong_eof_address ? 8 : 0) | (r.shrinks_to ? 16 : 0)));
+                                          (r.wrong_eof_address ? 8 : 0) | (r.shrinks_to ? 16 : 0) |
+                                          static_cast<std::uint8_t>(r.header_damage) << 5));
     put16(b, r.record_length);
     put16(b, r.shrinks_to.value_or(0) / 64);
     b.push_back(static_cast<std::uint8_t>(r.bad_sectors.size()));
@@ -120,6 +160,7 @@ std::optional<Expanded> expand_recipe(const Recipe& recipe, const std::string& p
     DatFile header(recipe.organization, recipe.record_length, recipe.wrong_version ? 3 : 2);
     bool ok = put(f, header.finish());
     std::uint64_t size = header.size();
+    Expanded e;
     // The runs again and again, each time whole, until the file is past the first read window.
     do {
         for (const Recipe::Run& run : recipe.runs) {
@@ -127,18 +168,20 @@ std::optional<Expanded> expand_recipe(const Recipe& recipe, const std::string& p
             for (int k = 0; k < run.repeat && size + one.size() <= kMaxFileSize; ++k) {
                 ok = ok && put(f, one);
                 size += one.size();
+                note_record(e, recipe, run);
             }
         }
     } while (!recipe.runs.empty() && size < kMinFileSize && ok);
-    // eof_address, now that the size is known.
-    Bytes eof;
-    put32(eof, static_cast<std::uint32_t>(size) + (recipe.wrong_eof_address ? 1 : 0));
-    ok = ok && std::fseek(f, 12, SEEK_SET) == 0 && put(f, eof);
+    // eof_address, now that the size is known, and the header's damage.
+    Bytes head =
+        header.finish(static_cast<std::uint32_t>(size) + (recipe.wrong_eof_address ? 1 : 0));
+    head.resize(16);
+    damage_header(recipe, head);
+    ok = ok && std::fseek(f, 0, SEEK_SET) == 0 && put(f, head);
     ok = std::fclose(f) == 0 && ok;
     if (!ok) {
         return std::nullopt;
     }
-    Expanded e;
     e.size = static_cast<std::uint32_t>(size);
     const std::uint32_t sectors = (e.size + 511) / 512;
     for (const std::uint16_t s : recipe.bad_sectors) {
@@ -203,6 +246,21 @@ std::vector<std::pair<std::string, Bytes>> recipe_corpus() {
     refused.wrong_version = true;
     refused.wrong_eof_address = true;
     seeds.emplace_back("wrong-version", refused);
+    for (const auto& [name, damage] :
+         {std::pair{"header-zeroed", HeaderDamage::zeros},
+          std::pair{"header-noise", HeaderDamage::noise},
+          std::pair{"header-garbled-version", HeaderDamage::garbled_version}}) {
+        Recipe damaged = with({{0, 16, 'H', Damage::none, 20},
+                               {1, 16, 'h', Damage::none, 3},
+                               {2, 30, 'o', Damage::none, 1},
+                               {0, 16, 'H', Damage::none, 5}});
+        damaged.organization = 1;
+        damaged.record_length = 16;
+        damaged.header_damage = damage;
+        seeds.emplace_back(name, damaged);
+    }
+    Recipe lost_header = with({clean, {1, 7, 'd', Damage::none, 3}, clean}, {0});
+    seeds.emplace_back("header-unreadable", lost_header);
 
     std::vector<std::pair<std::string, Bytes>> files;
     for (const auto& [name, recipe] : seeds) {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "builder.hpp"
@@ -27,11 +28,20 @@ enum class Damage : std::uint8_t {
     negative_trailer  // the trailer with its top bit set
 };
 
+// What befalls the 16 bytes of the file header, after the file is written.
+enum class HeaderDamage : std::uint8_t {
+    none,
+    zeros,           // all 16 zero, as an imaging copy leaves a sector it could not read
+    noise,           // all 16 overwritten with bytes drawn from the recipe's record length
+    garbled_version  // the version's low byte flipped
+};
+
 struct Recipe {
     std::uint16_t organization = 0;  // 0 to 3
     std::uint32_t record_length = 0;
     bool wrong_version = false;
     bool wrong_eof_address = false;
+    HeaderDamage header_damage = HeaderDamage::none;
     std::optional<std::uint32_t> shrinks_to;  // the size the file shrinks to while it is read
     std::vector<std::uint16_t> bad_sectors;   // taken modulo the file's sectors
     struct Run {
@@ -56,6 +66,14 @@ struct Expanded {
     std::uint32_t size = 0;
     std::set<std::uint32_t> bad_sectors;
     std::optional<std::uint32_t> shrinks_to;
+    // The records written: how many, how many of them active, whether every one is intact under
+    // the recipe's own header (framed whole, not empty, of its length where it is fixed), and
+    // the data lengths of the active and deleted ones among the first 16.
+    std::uint32_t records = 0;
+    std::uint32_t active = 0;
+    bool intact = true;
+    bool one_length = true;  // every active and deleted record has the same length
+    std::vector<std::uint32_t> first_lengths;
 };
 
 // Writes the recipe's file to path; nullopt when it cannot be written.

@@ -36,8 +36,10 @@ void print_banner(RunState& state) {
     }
 }
 
-// Everything before the walk: the files opened (or refused), the header read, reported and
-// checked, and the header block written. Returns 0, or the exit status of a start-up failure.
+// Everything before the walk: the names refused or passed, the file header judged, the output
+// files opened, the header reported and the header block written. Nothing is printed before the
+// outputs are open, and a file that is not a data file touches no output. Returns 0, or the exit
+// status of a start-up failure.
 int start_up(RunState& state, int argc, char* argv[]) {
     if (!parse_command_line(state, argc, argv)) {
         print_help(state.report);
@@ -49,18 +51,23 @@ int start_up(RunState& state, int argc, char* argv[]) {
     if (int status = refuse_output_names(state)) {
         return status;
     }
+    switch (judge_file_header(state)) {
+        case HeaderVerdict::no_header:
+            state.report.print("Bad File Header %d\n", 0);
+            return kBadFileHeader;
+        case HeaderVerdict::refused:
+            print_banner(state);
+            print_refused_header(state);
+            return kRefusedHeader;
+        case HeaderVerdict::whole:
+        case HeaderVerdict::rebuilt:
+            break;
+    }
     if (int status = open_output_files(state)) {
         return status;
     }
-    if (!read_file_header(state)) {
-        state.report.print("Bad File Header %d\n", 0);
-        return kBadFileHeader;
-    }
     print_banner(state);
-    print_header_report(state.report, state.file_header);
-    if (!check_header(state.report, state.file_header, state.damaged.physical_eof())) {
-        return kRefusedHeader;
-    }
+    report_file_header(state);
     return write_header_block(state);
 }
 

@@ -1,5 +1,6 @@
-// The header block: read from the damaged file, reported and checked, written to the new file,
-// and patched there once the new file is complete.
+// The header block, in one place: read from the damaged file and judged, the records vouching
+// for it where it is damaged; reported; written to the new file; and patched there once the new
+// file is complete.
 #pragma once
 
 #include <cstdint>
@@ -8,16 +9,24 @@
 
 namespace datmend {
 
-// Reads the file header into the state; false when the file is too short for one or a byte of
-// it cannot be read.
-bool read_file_header(RunState& state);
+enum class HeaderVerdict {
+    whole,     // the file header is used as read
+    rebuilt,   // damaged or contradicted by the records, and rebuilt from them
+    no_header, // fewer than 16 bytes, or an unreadable header that no records vouch for
+    refused,   // another kind of file, or a header that no records vouch for
+};
 
-// The header report printed after the banner, every line in the tool's fixed wording.
-void print_header_report(Writer& out, const FileHeader& h);
+// Reads the file header and judges it, reading the first records where it is damaged or says
+// that they are of fixed length. Fills the state's header fields; prints nothing.
+HeaderVerdict judge_file_header(RunState& state);
 
-// Returns false after printing the error line when the organization or the file manager version
-// is refused; warns, and still returns true, when eof_address is not physical_eof.
-bool check_header(Writer& out, const FileHeader& h, std::uint32_t physical_eof);
+// The report of a header that is refused: the header report as read and the failed check's line.
+void print_refused_header(RunState& state);
+
+// The report of a header that is used: as read (or that it could not be read), the failed check
+// and the end-of-file warning; for a rebuilt header, what it was rebuilt as, and its 16 bytes as
+// read dumped as a discarded stretch, which counts as a file error.
+void report_file_header(RunState& state);
 
 // Writes the header block to the new file with an empty freelist, at once, so that a new file
 // that cannot be written is found before the walk. Returns 0, or the exit status after the

@@ -25,7 +25,12 @@ struct RunState {
     bool has_deleted_file = false;  // a third file name was given
 
     DamagedFile damaged;
-    FileHeader file_header;  // as read, with freelist_address cleared once written
+    // The file header as the walk reads the file and as the new file gets it: as read, or rebuilt
+    // from the records; freelist_address cleared once written.
+    FileHeader file_header;
+    FileHeader header_as_read;    // zeros where its bytes could not be read
+    bool header_readable = false;  // all 16 bytes of it
+    bool header_rebuilt = false;
 
     Writer report{kReportBufferSize, STDOUT_FILENO};  // standard output
     DamageLog damage{report};

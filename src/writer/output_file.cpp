@@ -205,7 +205,7 @@ void OutputFile::discard() {
 void remove_temporaries_on_fatal_signals() {
     struct sigaction action {};
     action.sa_handler = remove_temporaries_and_end;
-    action.sa_flags = SA_RESETHAND;
+    action.sa_flags = static_cast<int>(SA_RESETHAND);
     sigemptyset(&action.sa_mask);
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
         sigaction(signal, &action, nullptr);
