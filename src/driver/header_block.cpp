@@ -127,8 +127,9 @@ HeaderVerdict judge_file_header(RunState& state) {
             return state.header_readable ? HeaderVerdict::refused : HeaderVerdict::no_header;
         }
         h.fm_version = kFileManagerVersion;
+        // Variable-length: the reading that keeps every intact record, whatever its length.
         if (!state.header_readable || h.organization > kHighestOrganization) {
-            h.organization = 0;  // variable-length: every intact record is kept, whatever its length
+            h.organization = 0;
             h.record_length = 0;
         }
     }
