@@ -10,10 +10,10 @@
 namespace datmend {
 
 enum class HeaderVerdict {
-    whole,     // the file header is used as read
-    rebuilt,   // damaged or contradicted by the records, and rebuilt from them
-    no_header, // fewer than 16 bytes, or an unreadable header that no records vouch for
-    refused,   // another kind of file, or a header that no records vouch for
+    whole,      // the file header is used as read
+    rebuilt,    // damaged or contradicted by the records, and rebuilt from them
+    no_header,  // fewer than 16 bytes, or an unreadable header that no records vouch for
+    refused,    // another kind of file, or a header that no records vouch for
 };
 
 // Reads the file header and judges it, reading the first records where it is damaged or says

@@ -28,7 +28,7 @@ struct RunState {
     // The file header as the walk reads the file and as the new file gets it: as read, or rebuilt
     // from the records; freelist_address cleared once written.
     FileHeader file_header;
-    FileHeader header_as_read;    // zeros where its bytes could not be read
+    FileHeader header_as_read;     // zeros where its bytes could not be read
     bool header_readable = false;  // all 16 bytes of it
     bool header_rebuilt = false;
 
