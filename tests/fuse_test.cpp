@@ -121,6 +121,41 @@ TEST_F(FailingDisk, UnreadableSectorsCostOnlyTheRecordsTheyTouch) {
     EXPECT_EQ(read_file(new_dat), e.new_file);
 }
 
+// The standard advice followed: the failing file rescued with GNU ddrescue, and the copy salvaged
+// with its map, gives what salvaging the original on the failing disk gives.
+TEST_F(FailingDisk, ACopyRescuedByDdrescueSalvagesWithItsMapAsTheOriginal) {
+    std::vector<Record> records;
+    for (std::size_t i = 0; records.size() * 90 < 200000; ++i) {
+        std::string s = "order " + std::to_string(i) + " ";
+        s.resize(i % 50 == 0 ? 1500 : 30 + (i * 53) % 120, static_cast<char>('A' + i % 26));
+        records.push_back(make_record(0, text(s)));
+    }
+    const LaidOut laid = lay_out(records);
+    write_file(disk.file("old.dat"), laid.file);
+    if (const std::string why = mount_unless_unavailable("0-511,20480-21503,100100-100200");
+        !why.empty()) {
+        GTEST_SKIP() << "FUSE not available: " << why;
+    }
+    const std::string copy = dir.file("copy.dat");
+    const std::string map = dir.file("copy.map");
+    if (std::system(("ddrescue -q " + on_disk + " " + copy + " " + map).c_str()) != 0) {
+        const char* required = std::getenv("DATMEND_REQUIRE_SYSTEM_TESTS");
+        if (required != nullptr && std::strcmp(required, "1") == 0) {
+            ADD_FAILURE() << "GNU ddrescue is required";
+        }
+        GTEST_SKIP() << "GNU ddrescue (Debian: gddrescue) did not run";
+    }
+    const auto original = run_tool({on_disk, new_dat});
+    const std::string from_copy = dir.file("from-copy.dat");
+    const auto rescued = run_tool({"-m", map, copy, from_copy});
+    EXPECT_EQ(rescued.status, original.status);
+    EXPECT_EQ(rescued.err, "");
+    EXPECT_EQ(rescued.out.substr(banner(copy, from_copy).size()),
+              original.out.substr(banner(on_disk, new_dat).size()));
+    EXPECT_EQ(read_file(from_copy), read_file(new_dat));
+    EXPECT_NE(original.out.find("Unreadable Bytes Skipped = 2048\n"), std::string::npos);
+}
+
 // The header block on an unreadable sector: the records vouch for the file, or, where there is
 // only one, the file is not taken for a data file and no output is touched.
 TEST_F(FailingDisk, AnUnreadableFileHeaderIsRebuiltFromTheRecords) {

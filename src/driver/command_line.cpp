@@ -1,5 +1,7 @@
-// Command line: two or three file names, or the help text.
+// Command line: a rescued copy's mapfile, then two or three file names; or the help text.
 #include "driver/command_line.hpp"
+
+#include <string_view>
 
 namespace datmend {
 
@@ -36,14 +38,38 @@ constexpr const char* kHelpText[] = {
 }  // namespace
 
 bool parse_command_line(RunState& state, int argc, char* argv[]) {
-    if (argc < 3 || argc > 4) {
+    constexpr std::string_view kLong = "--mapfile";
+    int i = 1;
+    for (; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--") {
+            ++i;
+            break;
+        }
+        if (arg == "-m" || arg == kLong) {
+            if (++i == argc) {
+                return false;
+            }
+            state.map_name = argv[i];
+        } else if (arg.starts_with(kLong) && arg[kLong.size()] == '=') {
+            state.map_name = arg.substr(kLong.size() + 1);
+        } else {
+            break;  // the first file name
+        }
+        if (state.map_name.empty()) {
+            return false;
+        }
+        state.has_map = true;
+    }
+    const int names = argc - i;
+    if (names < 2 || names > 3) {
         return false;
     }
-    state.old_name = argv[1];
-    state.new_name = argv[2];
-    state.has_deleted_file = argc == 4;
+    state.old_name = argv[i];
+    state.new_name = argv[i + 1];
+    state.has_deleted_file = names == 3;
     if (state.has_deleted_file) {
-        state.deleted_name = argv[3];
+        state.deleted_name = argv[i + 2];
     }
     return true;
 }

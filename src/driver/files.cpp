@@ -10,6 +10,7 @@
 
 #include "driver/exit_status.hpp"
 #include "driver/failure.hpp"
+#include "salvage/rescue_map.hpp"
 #include "writer/target.hpp"
 
 namespace datmend {
@@ -105,7 +106,16 @@ int open_damaged_file(RunState& state) {
     if (int status = open_and_measure(state)) {
         return status;
     }
-    return refuse_standard_output(state, state.old_name, kOldOrNewFileFailed);
+    if (int status = refuse_standard_output(state, state.old_name, kOldOrNewFileFailed)) {
+        return status;
+    }
+    if (state.has_map) {
+        const std::string wrong = apply_rescue_map(state.map_name, state.damaged, state.old_name);
+        if (!wrong.empty()) {
+            return report_failure(state, state.map_name, wrong, kOldOrNewFileFailed);
+        }
+    }
+    return 0;
 }
 
 // A new file that is a FIFO is refused, since its header could not be patched; a deleted-records

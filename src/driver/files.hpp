@@ -8,7 +8,8 @@
 namespace datmend {
 
 // Refuses an old_file that cannot be salvaged (a FIFO, a directory, 2 GiB or more), opens it
-// and measures it.
+// and measures it; with a mapfile, takes the sectors its copy lacks as unreadable, or refuses
+// the map.
 int open_damaged_file(RunState& state);
 
 // Refuses output names that would write over the damaged file or over each other.

@@ -23,6 +23,8 @@ struct RunState {
     std::string new_name;
     std::string deleted_name;       // empty unless has_deleted_file
     bool has_deleted_file = false;  // a third file name was given
+    std::string map_name;           // a rescued copy's mapfile; empty unless has_map
+    bool has_map = false;
 
     DamagedFile damaged;
     // The file header as the walk reads the file and as the new file gets it: as read, or rebuilt

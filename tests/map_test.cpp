@@ -1,0 +1,211 @@
+// A rescued copy salvaged with its mapfile: what the rescue could not read is unreadable, the map
+// is refused before anything is touched when it is not one of the file's, and a copy with its map
+// salvages as the original does on the failing disk it was rescued from.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "faulty_disk.hpp"
+#include "invariants.hpp"
+#include "support.hpp"
+
+using namespace testkit;
+
+namespace {
+
+class Map : public FilesTest {
+  protected:
+    std::string map = dir.file("old.map");
+
+    // Records of text, one of them longer than three sectors, so that a lost sector can lie
+    // inside its data with its framing intact.
+    static LaidOut laid_out() {
+        std::vector<Record> rs;
+        for (std::size_t i = 0; i < 40; ++i) {
+            std::string s = "row " + std::to_string(i) + " ";
+            s.resize(i == 20 ? 2000 : 40 + (i * 37) % 121, static_cast<char>('a' + i % 26));
+            rs.push_back(make_record(0, text(s)));
+        }
+        return lay_out(rs);
+    }
+
+    // The flags of every byte of the sectors that [first, end) touches, up to eof.
+    static void flag_sectors(std::vector<bool>& flags, std::uint32_t first, std::uint32_t end) {
+        for (std::uint32_t b = first / 512 * 512; b < end && b < flags.size(); ++b) {
+            flags[b] = true;
+        }
+        for (std::uint32_t b = end; b % 512 != 0 && b < flags.size(); ++b) {
+            flags[b] = true;
+        }
+    }
+};
+
+// Every status but "+" loses the sectors its block touches, whatever base its numbers are in;
+// comments and blank lines are skipped. One lost sector lies inside a long record's data.
+TEST_F(Map, EveryBlockNotRescuedMakesTheSectorsItTouchesUnreadable) {
+    const LaidOut laid = laid_out();
+    const auto eof = static_cast<std::uint32_t>(laid.file.size());
+    const std::uint32_t inside = (laid.at[20] + 12 + 511) / 512 * 512 + 100;  // within its data
+    ASSERT_LT(inside + 300, laid.at[21] - 4);
+    struct Block {
+        std::uint32_t pos;
+        std::uint32_t size;
+        char status;
+    };
+    const std::vector<Block> lost{{1000, 10, '?'},
+                                  {inside, 300, '-'},
+                                  {laid.at[25] + 3, 600, '*'},
+                                  {laid.at[33] + 5, 1, '/'}};
+    ASSERT_LT(laid.at[25] + 603, laid.at[33] + 5);
+    // Numbers in decimal, hexadecimal and octal in turn; rescued blocks between the lost ones.
+    int k = 0;
+    auto number = [&k](std::uint32_t v) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, ++k % 3 == 0 ? "%u" : k % 3 == 1 ? "0x%X" : "0%o", v);
+        return std::string(buf);
+    };
+    std::string text_of_map =
+        "# Mapfile. Created by GNU ddrescue version 1.27\n"
+        "\n"
+        "# current_pos  current_status  current_pass\n"
+        "0x00000000     ?               1\n"
+        "#      pos        size  status\n";
+    std::uint32_t at = 0;
+    for (const Block& b : lost) {
+        text_of_map += number(at) + " " + number(b.pos - at) + " +\n   \t\n";
+        text_of_map += number(b.pos) + "\t" + number(b.size) + "  " + b.status + "\n";
+        at = b.pos + b.size;
+    }
+    text_of_map += number(at) + " " + number(eof - at) + " +\n";
+    write_file(map, text(text_of_map));
+    write_file(old_dat, laid.file);
+    std::vector<bool> flags(eof, false);
+    for (const Block& b : lost) {
+        flag_sectors(flags, b.pos, b.pos + b.size);
+    }
+    const Expected e = expect_unreadable(laid, flags);
+    for (const auto& option : std::vector<std::vector<std::string>>{
+             {"-m", map}, {"--mapfile", map}, {"--mapfile=" + map}, {"-m", map, "--"}}) {
+        SCOPED_TRACE(option[0]);
+        std::vector<std::string> args = option;
+        args.insert(args.end(), {old_dat, new_dat});
+        const auto r = run_tool(args);
+        EXPECT_EQ(r.status, e.errors);
+        EXPECT_EQ(r.err, "");
+        EXPECT_TRUE(r.out == banner(old_dat, new_dat) +
+                                 header_report(0, 0, 2, 0, static_cast<std::int32_t>(eof)) +
+                                 e.body);
+        EXPECT_EQ(read_file(new_dat), e.new_file);
+    }
+    // The long record is dumped whole, its lost sector as "??".
+    const auto r = run_tool({"-m", map, old_dat, new_dat});
+    EXPECT_NE(r.out.find("\n*** Unreadable Record, Read Error! ***\n    Offset = " +
+                         std::to_string(laid.at[20]) + "\n"),
+              std::string::npos);
+}
+
+// A map that is not one of this file's is refused before any output is created, with the map's
+// name and what is wrong; a missing name is a wrong command line.
+TEST_F(Map, AMapThatIsNotThisFilesIsRefusedBeforeAnythingIsTouched) {
+    const Bytes old = DatFile().active(text("record")).finish();  // 534 bytes
+    write_file(old_dat, old);
+    write_file(new_dat, text("keep"));
+    const std::string status = "0 +\n";
+    struct Case {
+        std::string map;
+        std::string reason;
+    };
+    for (const Case& c : {
+             Case{status + "0 534 +\n", ""}, Case{"0 + 1\n0 400 -\n400 0x86 +\n# and more\n", ""},
+             Case{"# no lines but comments\n", "no status line"},
+             Case{"0 x\n0 534 +\n", "line 1: unknown status 'x'"},
+             Case{status + "0 534\n", "line 2: not a block"},
+             Case{status + "0 534 + extra\n", "line 2: not a block"},
+             Case{status + "0 534 F\n", "line 2: unknown status 'F'"},
+             Case{status + "0 -534 +\n", "line 2: negative number"},
+             Case{status + "0 99999999999999999999 -\n", "line 2: number too large"},
+             Case{status + "0 0x1G +\n", "line 2: not a number"},
+             Case{status + "0 09 +\n", "line 2: not a number"},
+             Case{status + "0 0 +\n0 534 +\n", "line 2: empty block"},
+             Case{status + "0 500 +\n400 134 -\n", "line 3: block overlaps or is out of order"},
+             Case{status + "0 500 +\n501 33 -\n", "covers 500 bytes, " + old_dat + " has 534"},
+             Case{status + "0 512 +\n", "covers 512 bytes, " + old_dat + " has 534"},
+             Case{status + "0 512 +\n512 100 +\n", "covers 612 bytes, " + old_dat + " has 534"},
+             Case{status + "0 512 +\n512 100 -\n612 1000 ?\n", ""},  // the copy stops short
+         }) {
+        SCOPED_TRACE(c.map);
+        write_file(map, text(c.map));
+        write_file(new_dat, text("keep"));
+        const auto r = run_tool({"-m", map, old_dat, new_dat});
+        if (c.reason.empty()) {
+            EXPECT_EQ(r.err, "");
+            continue;
+        }
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err, map + ": " + c.reason + "\n");
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(read_file(new_dat), text("keep"));
+    }
+    write_file(new_dat, text("keep"));
+    auto r = run_tool({"-m", dir.file("no.map"), old_dat, new_dat});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, dir.file("no.map") + ": No such file or directory\n");
+    for (const auto& args : std::vector<std::vector<std::string>>{{"-m"},
+                                                                  {"-m", old_dat, new_dat},
+                                                                  {"--mapfile=", old_dat, new_dat},
+                                                                  {"-m", map, old_dat},
+                                                                  {"-m", map, "--", old_dat}}) {
+        r = run_tool(args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out.substr(0, 6), "usage:");
+    }
+    EXPECT_EQ(read_file(new_dat), text("keep"));
+    // After the options, "-m" is a file name like any other.
+    Stdio in_dir;
+    in_dir.cwd = dir.path().string();
+    write_file(dir.file("-m"), old);
+    r = run_tool({"--", "-m", "new.dat"}, in_dir);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(read_file(new_dat), renumbered({make_record(0, text("record"))}));
+}
+
+// The rescue's zeros and its map against the original on the disk it failed on: the same report,
+// status and files; a read that fails on the copy too is taken as it always is.
+TEST_F(Map, ACopyWithItsMapSalvagesAsTheOriginalOnTheFailingDisk) {
+    const LaidOut laid = laid_out();
+    const auto eof = static_cast<std::uint32_t>(laid.file.size());
+    const std::set<std::uint32_t> lost{0, 7, (laid.at[20] + 600) / 512, eof / 512 - 2};
+    const std::uint32_t failing_too = 3;  // fails on the copy's disk as well
+    write_file(old_dat, laid.file);
+    FaultyDisk original;
+    original.bad_sectors = lost;
+    original.bad_sectors.insert(failing_too);
+    const InProcessRun expected = salvage({old_dat, new_dat, del_dat}, original.reader());
+    const Bytes expected_new = read_file(new_dat);
+
+    Bytes copy = laid.file;
+    std::string blocks = "0x0 +\n";
+    std::uint32_t at = 0;
+    for (const std::uint32_t sector : lost) {
+        std::fill_n(copy.begin() + sector * 512, 512, 0);
+        if (sector * 512 > at) {
+            blocks += std::to_string(at) + " " + std::to_string(sector * 512 - at) + " +\n";
+        }
+        blocks += std::to_string(sector * 512) + " 512 -\n";
+        at = sector * 512 + 512;
+    }
+    blocks += std::to_string(at) + " " + std::to_string(eof - at) + " +\n";
+    write_file(map, text(blocks));
+    write_file(old_dat, copy);
+    FaultyDisk copy_disk;
+    copy_disk.bad_sectors = {failing_too};
+    const InProcessRun rescued =
+        salvage({"-m", map, old_dat, new_dat, del_dat}, copy_disk.reader());
+    EXPECT_EQ(rescued.status, expected.status);
+    EXPECT_EQ(rescued.report, expected.report);
+    EXPECT_EQ(read_file(new_dat), expected_new);
+    EXPECT_TRUE(copy_disk.never_read_a_bad_sector_again());
+    EXPECT_NE(expected.report.find("Unreadable File Header"), std::string::npos);
+}
+
+}  // namespace
