@@ -3,7 +3,6 @@
 #include "driver/files.hpp"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <optional>
@@ -49,12 +48,12 @@ bool same_file(const std::string& a, const std::string& b) {
            same_inode(*folder_a, *folder_b);
 }
 
-// True when standard output is the file name leads to, a regular file or a block device that
-// the report would be written into.
-bool is_standard_output(const std::string& name) {
+// True when the report's descriptor, standard output, is the file name leads to: a regular file
+// or a block device that the report would be written into.
+bool is_standard_output(const RunState& state, const std::string& name) {
     struct stat out;
     const auto st = stat_of(name);
-    return st && fstat(STDOUT_FILENO, &out) == 0 &&
+    return st && fstat(state.report.descriptor(), &out) == 0 &&
            (S_ISREG(out.st_mode) || S_ISBLK(out.st_mode)) && same_inode(*st, out);
 }
 
@@ -66,7 +65,7 @@ int refuse_same_file(RunState& state, const std::string& name, const std::string
 }
 
 int refuse_standard_output(RunState& state, const std::string& name, int status) {
-    return is_standard_output(name)
+    return is_standard_output(state, name)
                ? report_failure(state, name, "Same file as standard output", status)
                : 0;
 }
