@@ -172,8 +172,10 @@ TEST_F(FailingDisk, AnUnreadableFileHeaderIsRebuiltFromTheRecords) {
     }
     auto r = run_tool({on_disk, new_dat});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out.substr(0, banner(on_disk, new_dat).size() + 46),
-              banner(on_disk, new_dat) + "\n*** Unreadable File Header, Read Error! ***\n\n");
+    const std::string opening = banner(on_disk, new_dat) +
+                                "\n*** Unreadable File Header, Read Error! ***\n" +
+                                "\n*** Damaged File Header, Rebuilt from the Records! ***\n";
+    EXPECT_EQ(r.out.substr(0, opening.size()), opening);
     const Bytes fresh = read_file(new_dat);
     const Bytes expected = renumbered({records[0], records[2]});
     ASSERT_EQ(fresh.size(), expected.size());
