@@ -162,7 +162,8 @@ std::optional<Expanded> expand_recipe(const Recipe& recipe, const std::string& p
     std::uint64_t size = header.size();
     Expanded e;
     // The runs again and again, each time whole, until the file is past the first read window.
-    do {
+    while (!recipe.runs.empty() && size < kMinFileSize && ok) {
+        const std::uint64_t before = size;
         for (const Recipe::Run& run : recipe.runs) {
             const Bytes one = record_bytes(run);
             for (int k = 0; k < run.repeat && size + one.size() <= kMaxFileSize; ++k) {
@@ -171,7 +172,10 @@ std::optional<Expanded> expand_recipe(const Recipe& recipe, const std::string& p
                 note_record(e, recipe, run);
             }
         }
-    } while (!recipe.runs.empty() && size < kMinFileSize && ok);
+        if (size == before) {
+            break;  // every record cut to nothing: no pass would make the file grow
+        }
+    }
     // eof_address, now that the size is known, and the header's damage.
     Bytes head =
         header.finish(static_cast<std::uint32_t>(size) + (recipe.wrong_eof_address ? 1 : 0));
