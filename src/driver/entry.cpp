@@ -14,6 +14,8 @@
 #include "driver/files.hpp"
 #include "driver/header_block.hpp"
 #include "driver/summary.hpp"
+#include "writer/commit.hpp"
+#include "writer/temporaries.hpp"
 
 namespace datmend {
 
@@ -36,6 +38,19 @@ void print_banner(RunState& state) {
     }
 }
 
+// The table of outputs, from the names: the new file, the deleted-records file, and the mapfile,
+// which no output may be.
+void list_outputs(RunState& state) {
+    state.outputs.add(state.new_name, kOldOrNewFileFailed, Output::Kind::patched, *state.calls);
+    if (state.has_deleted_file) {
+        state.outputs.add(state.deleted_name, kDeletedFileFailed, Output::Kind::streamed,
+                          *state.calls);
+    }
+    if (state.has_map) {
+        state.outputs.add(state.map_name, kOldOrNewFileFailed, Output::Kind::guarded, *state.calls);
+    }
+}
+
 // Everything before the walk: the names refused or passed, the file header judged, the output
 // files opened, the header reported and the header block written. Nothing is printed before the
 // outputs are open, and a file that is not a data file touches no output. Returns 0, or the exit
@@ -45,6 +60,7 @@ int start_up(RunState& state, int argc, char* argv[]) {
         print_help(state.report);
         return kBadCommandLine;
     }
+    list_outputs(state);
     if (int status = open_damaged_file(state)) {
         return status;
     }
@@ -71,37 +87,31 @@ int start_up(RunState& state, int argc, char* argv[]) {
     return write_header_block(state);
 }
 
-WriteFailure new_file_failed(RunState& state) {
-    return {WriteFailure::File::new_file, state.new_file.error()};
-}
-
-WriteFailure deleted_file_failed(RunState& state) {
-    return {WriteFailure::File::deleted_file, state.deleted_file.error()};
-}
-
-// The output files completed: flushed, the new file's header patched, synced, and each put in
-// place of its name, the deleted-records file first.
+// The outputs completed: the new file's header patched, each flushed, synced, given its owner,
+// mode and attributes and closed, and only then every name changed, as one.
 WriteFailure finish_outputs(RunState& state) {
-    const bool deleted = state.has_deleted_file;
-    if (!state.new_file.writer().flush() || !patch_new_header(state) || !state.new_file.finish()) {
-        return new_file_failed(state);
+    OutputFile& new_file = state.outputs.new_file();
+    if (!new_file.writer().flush() || !patch_new_header(state)) {
+        return {&new_file.writer(), new_file.error()};
     }
-    if (deleted && (!state.deleted_file.finish() || !state.deleted_file.put_in_place())) {
-        return deleted_file_failed(state);
+    const std::vector<OutputFile*> files = state.outputs.files();
+    for (OutputFile* file : files) {
+        if (!file->complete()) {
+            return {&file->writer(), file->error()};
+        }
     }
-    if (!state.new_file.put_in_place()) {
-        return new_file_failed(state);
-    }
-    return {};
+    // What the walk printed goes out while a signal may still stop the run; once the names
+    // change, only the summary is left to write.
+    state.report.flush();
+    return commit_outputs(files);
 }
 
 // The walk from the first record on, then the output files completed.
 WriteFailure write_new_files(RunState& state) {
     const FrameRules rules = frame_rules(state.file_header, state.damaged.physical_eof());
     Walk walk(state.damaged, rules, kHeaderBlockSize, &state.damage);
-    Writer* deleted_file = state.has_deleted_file ? &state.deleted_file.writer() : nullptr;
-    const WriteFailure failure =
-        copy_records(walk, state.new_file.writer(), deleted_file, state.counts);
+    const WriteFailure failure = copy_records(walk, state.outputs.new_file().writer(),
+                                              state.outputs.deleted_file(), state.counts);
     state.damaged.close();
     return failure ? failure : finish_outputs(state);
 }

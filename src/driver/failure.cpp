@@ -18,10 +18,8 @@ int report_file_error(RunState& state, const std::string& name, int errnum, int 
 }
 
 int report_write_failure(RunState& state, const WriteFailure& failure) {
-    if (failure.file == WriteFailure::File::deleted_file) {
-        return report_file_error(state, state.deleted_name, failure.errnum, kDeletedFileFailed);
-    }
-    return report_file_error(state, state.new_name, failure.errnum, kOldOrNewFileFailed);
+    const Output& output = state.outputs.failed(failure);
+    return report_file_error(state, output.name, failure.errnum, output.status);
 }
 
 }  // namespace datmend

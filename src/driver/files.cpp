@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <optional>
 
+#include "driver/aliases.hpp"
 #include "driver/exit_status.hpp"
 #include "driver/failure.hpp"
 #include "salvage/rescue_map.hpp"
@@ -27,47 +28,55 @@ std::optional<struct stat> stat_of(const std::string& name) {
     return st;
 }
 
-bool same_inode(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-// True when both names lead to one file, by whatever path or link, unless it is a character
-// device (/dev/null may be named twice for a dry run); or, whether it exists yet or not, to one
-// entry of one folder once links are followed.
-bool same_file(const std::string& a, const std::string& b) {
-    const auto sa = stat_of(a);
-    const auto sb = stat_of(b);
-    if (sa && sb) {
-        return same_inode(*sa, *sb) && !S_ISCHR(sa->st_mode);
-    }
-    const OutputTarget ta = resolve_target(a);
-    const OutputTarget tb = resolve_target(b);
-    const auto folder_a = stat_of(ta.folder);
-    const auto folder_b = stat_of(tb.folder);
-    return !ta.entry.empty() && ta.entry == tb.entry && folder_a && folder_b &&
-           same_inode(*folder_a, *folder_b);
-}
-
 // True when the report's descriptor, standard output, is the file name leads to: a regular file
 // or a block device that the report would be written into.
 bool is_standard_output(const RunState& state, const std::string& name) {
     struct stat out;
     const auto st = stat_of(name);
     return st && fstat(state.report.descriptor(), &out) == 0 &&
-           (S_ISREG(out.st_mode) || S_ISBLK(out.st_mode)) && same_inode(*st, out);
-}
-
-// Refuses name, with status, when it leads to the same file as other.
-int refuse_same_file(RunState& state, const std::string& name, const std::string& other,
-                     int status) {
-    return same_file(name, other) ? report_failure(state, name, "Same file as " + other, status)
-                                  : 0;
+           (S_ISREG(out.st_mode) || S_ISBLK(out.st_mode)) && same_object(*st, out);
 }
 
 int refuse_standard_output(RunState& state, const std::string& name, int status) {
     return is_standard_output(state, name)
                ? report_failure(state, name, "Same file as standard output", status)
                : 0;
+}
+
+// True when writing output would write over the damaged file: under another name, or as a block
+// device that holds it.
+bool reaches_damaged_file(const RunState& state, const Output& output) {
+    if (same_file(output.name, output.target, state.old_name, resolve_target(state.old_name))) {
+        return true;
+    }
+    const auto device = stat_of(output.name);
+    const auto old = stat_of(state.old_name);
+    return device && old && holds_file(output.name, *device, *old);
+}
+
+// Refuses the output at index i of the table when its name cannot be followed, or it is a FIFO
+// and must be patched, or it leads to the damaged file, to an output before it, to a name that
+// no output may be, or to standard output. Returns 0 or the exit status.
+int refuse_output(RunState& state, const Output& output, std::size_t i) {
+    if (output.target.errnum != 0) {
+        return report_file_error(state, output.name, output.target.errnum, output.status);
+    }
+    if (const auto st = stat_of(output.name);
+        output.kind == Output::Kind::patched && st && S_ISFIFO(st->st_mode)) {
+        return report_file_error(state, output.name, ESPIPE, output.status);
+    }
+    if (reaches_damaged_file(state, output)) {
+        return report_failure(state, output.name, "Same file as " + state.old_name, output.status);
+    }
+    std::size_t j = 0;
+    for (const Output& other : state.outputs) {
+        const bool compared = j < i || (j > i && other.kind == Output::Kind::guarded);
+        if (compared && same_file(output.name, output.target, other.name, other.target)) {
+            return report_failure(state, output.name, "Same file as " + other.name, output.status);
+        }
+        ++j;
+    }
+    return refuse_standard_output(state, output.name, output.status);
 }
 
 // Refuses old_file, before it is opened, when it is a FIFO, which would wait for a writer and
@@ -120,24 +129,19 @@ int open_damaged_file(RunState& state) {
 // A new file that is a FIFO is refused, since its header could not be patched; a deleted-records
 // file may be a pipe: it is only written straight through.
 int refuse_output_names(RunState& state) {
-    if (const auto st = stat_of(state.new_name); st && S_ISFIFO(st->st_mode)) {
-        return report_file_error(state, state.new_name, ESPIPE, kOldOrNewFileFailed);
+    for (Output& output : state.outputs) {
+        output.target = resolve_target(output.name);
     }
-    if (int status = refuse_same_file(state, state.new_name, state.old_name, kOldOrNewFileFailed)) {
-        return status;
-    }
-    if (int status = refuse_standard_output(state, state.new_name, kOldOrNewFileFailed)) {
-        return status;
-    }
-    if (!state.has_deleted_file) {
-        return 0;
-    }
-    for (const std::string* other : {&state.old_name, &state.new_name}) {
-        if (int status = refuse_same_file(state, state.deleted_name, *other, kDeletedFileFailed)) {
-            return status;
+    std::size_t i = 0;
+    for (const Output& output : state.outputs) {
+        if (output.kind != Output::Kind::guarded) {
+            if (int status = refuse_output(state, output, i)) {
+                return status;
+            }
         }
+        ++i;
     }
-    return refuse_standard_output(state, state.deleted_name, kDeletedFileFailed);
+    return 0;
 }
 
 // The output files get the damaged file's permission bits, as cp gives them: a deleted-records
@@ -145,11 +149,13 @@ int refuse_output_names(RunState& state) {
 int open_output_files(RunState& state) {
     const auto st = stat_of(state.old_name);
     const mode_t mode = st ? st->st_mode : 0600;
-    if (!state.new_file.open(state.new_name, mode)) {
-        return report_file_error(state, state.new_name, errno, kOldOrNewFileFailed);
-    }
-    if (state.has_deleted_file && !state.deleted_file.open(state.deleted_name, mode)) {
-        return report_file_error(state, state.deleted_name, errno, kDeletedFileFailed);
+    for (Output& output : state.outputs) {
+        if (output.kind == Output::Kind::guarded) {
+            continue;
+        }
+        if (const int errnum = output.file.open(output.name, output.target, mode)) {
+            return report_file_error(state, output.name, errnum, output.status);
+        }
     }
     return 0;
 }

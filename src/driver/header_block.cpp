@@ -176,19 +176,20 @@ int write_header_block(RunState& state) {
     FileHeader& header = state.file_header;
     header.freelist_address = 0;
     encode_file_header(header, block);
-    Writer& out = state.new_file.writer();
+    Writer& out = state.outputs.new_file().writer();
     if (!out.write(block, sizeof block) || !out.flush()) {
-        return report_file_error(state, state.new_name, out.error(), kOldOrNewFileFailed);
+        return report_write_failure(state, {&out, out.error()});
     }
     return 0;
 }
 
 bool patch_new_header(RunState& state) {
-    state.new_eof = static_cast<std::uint32_t>(state.new_file.writer().written());
+    OutputFile& new_file = state.outputs.new_file();
+    state.new_eof = static_cast<std::uint32_t>(new_file.writer().written());
     state.file_header.eof_address = static_cast<std::int32_t>(state.new_eof);
     std::uint8_t bytes[kFileHeaderSize];
     encode_file_header(state.file_header, bytes);
-    return state.new_file.patch(0, bytes, sizeof bytes);
+    return new_file.patch(0, bytes, sizeof bytes);
 }
 
 }  // namespace datmend

@@ -9,12 +9,13 @@
 #include <cstdio>
 #include <string>
 
+#include "driver/outputs.hpp"
 #include "format/layout.hpp"
+#include "io/system_calls.hpp"
 #include "io/writer.hpp"
 #include "salvage/damaged_file.hpp"
 #include "salvage/dump.hpp"
 #include "writer/copy.hpp"
-#include "writer/output_file.hpp"
 
 namespace datmend {
 
@@ -37,8 +38,9 @@ struct RunState {
     Writer report{kReportBufferSize, STDOUT_FILENO};  // standard output
     DamageLog damage{report};
 
-    OutputFile new_file;
-    OutputFile deleted_file;  // open only when has_deleted_file
+    // How the outputs are written and committed; a test puts calls here that fail.
+    const SystemCalls* calls = &real_system_calls();
+    Outputs outputs;  // the new file, the deleted-records file if named, the mapfile if named
 
     // Results of the walk, for the summary.
     CopyCounts counts;

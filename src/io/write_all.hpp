@@ -10,6 +10,8 @@
 #include <climits>
 #include <cstddef>
 
+#include "io/system_calls.hpp"
+
 namespace datmend {
 
 // The error number of the call that just failed; EIO when the call failed without setting errno
@@ -18,13 +20,13 @@ inline int errno_or_eio() {
     return errno != 0 ? errno : EIO;
 }
 
-// Writes the n bytes at data to fd, again after a short write or an interruption. Returns 0, or
-// the error number of the failure.
-inline int write_all(int fd, const void* data, std::size_t n) {
+// Writes the n bytes at data to fd through calls, again after a short write or an interruption.
+// Returns 0, or the error number of the failure.
+inline int write_all(const SystemCalls& calls, int fd, const void* data, std::size_t n) {
     const auto* p = static_cast<const char*>(data);
     while (n > 0) {
         errno = 0;
-        const ssize_t done = ::write(fd, p, n);
+        const ssize_t done = calls.write(fd, p, n);
         if (done > 0) {
             p += done;
             n -= static_cast<std::size_t>(done);
@@ -38,11 +40,11 @@ inline int write_all(int fd, const void* data, std::size_t n) {
 // Writes count pieces in order, none of them empty, with as few writev(2) calls as the system
 // allows, again after a short write or an interruption. Returns 0, or the error number of the
 // failure. The pieces are used up: their bases and lengths move on as bytes are written.
-inline int writev_all(int fd, iovec* pieces, std::size_t count) {
+inline int writev_all(const SystemCalls& calls, int fd, iovec* pieces, std::size_t count) {
     while (count > 0) {
         errno = 0;
         const int n = static_cast<int>(std::min<std::size_t>(count, IOV_MAX));
-        const ssize_t done = ::writev(fd, pieces, n);
+        const ssize_t done = calls.writev(fd, pieces, n);
         if (done <= 0) {
             if (done == 0 || errno != EINTR) {
                 return errno_or_eio();

@@ -10,8 +10,11 @@
 
 namespace datmend {
 
-Writer::Writer(std::size_t capacity, int fd)
-    : capacity_(capacity), buffer_(std::make_unique_for_overwrite<char[]>(capacity)), fd_(fd) {}
+Writer::Writer(std::size_t capacity, int fd, const SystemCalls& calls)
+    : calls_(calls),
+      capacity_(capacity),
+      buffer_(std::make_unique_for_overwrite<char[]>(capacity)),
+      fd_(fd) {}
 
 void Writer::print(const char* format, ...) {
     if (failed()) {
@@ -55,7 +58,7 @@ bool Writer::write_pieces(iovec* pieces, std::size_t count) {
         handed_ += pieces[i].iov_len;
     }
     if (flush()) {
-        error_ = writev_all(fd_, pieces, count);
+        error_ = writev_all(calls_, fd_, pieces, count);
     }
     return !failed();
 }
@@ -70,7 +73,7 @@ bool Writer::flush() {
 // Hands n bytes to the system, remembering the first failure.
 bool Writer::put(const void* data, std::size_t n) {
     if (!failed()) {
-        error_ = write_all(fd_, data, n);
+        error_ = write_all(calls_, fd_, data, n);
     }
     return !failed();
 }

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <memory>
 
+#include "io/system_calls.hpp"
+
 namespace datmend {
 
 // The report's buffer: room for any piece of it that is formatted in place.
@@ -17,8 +19,10 @@ constexpr std::size_t kReportBufferSize = std::size_t{256} << 10;
 
 class Writer {
   public:
-    // A writer with a buffer of capacity bytes, taken now, on descriptor fd (-1: none yet).
-    explicit Writer(std::size_t capacity, int fd = -1);
+    // A writer with a buffer of capacity bytes, taken now, on descriptor fd (-1: none yet),
+    // writing through calls.
+    explicit Writer(std::size_t capacity, int fd = -1,
+                    const SystemCalls& calls = real_system_calls());
 
     void set_descriptor(int fd) { fd_ = fd; }
     int descriptor() const { return fd_; }
@@ -67,12 +71,21 @@ class Writer {
     bool write_through(const void* data, std::size_t n);
     bool put(const void* data, std::size_t n);
 
+    const SystemCalls& calls_;
     std::size_t capacity_;
     std::unique_ptr<char[]> buffer_;
     int fd_;
     std::size_t used_ = 0;      // bytes waiting in buffer_; <= capacity_
     std::uint64_t handed_ = 0;  // bytes handed to the descriptor, or dropped after a failure
     int error_ = 0;
+};
+
+// A write that failed: the writer of the file it was for, and the system's error number.
+struct WriteFailure {
+    const Writer* writer = nullptr;  // nullptr when nothing failed
+    int errnum = 0;                  // never 0 when writer is set
+
+    explicit operator bool() const { return writer != nullptr; }
 };
 
 }  // namespace datmend

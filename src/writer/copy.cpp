@@ -92,7 +92,7 @@ class Disposal {
         counts_.deleted_bytes += framed;
         if (deleted_file_ != nullptr &&
             !deleted_file_->write(record + kRecordHeaderSize, r.rec_length)) {
-            failure_ = {WriteFailure::File::deleted_file, deleted_file_->error()};
+            failure_ = {deleted_file_, deleted_file_->error()};
             return false;
         }
         return true;
@@ -109,7 +109,7 @@ class Disposal {
     }
 
     bool fail_new_file() {
-        failure_ = {WriteFailure::File::new_file, new_file_.error()};
+        failure_ = {&new_file_, new_file_.error()};
         return false;
     }
 

@@ -22,14 +22,6 @@ struct CopyCounts {
     std::uint64_t overhead_bytes = 0;
 };
 
-struct WriteFailure {
-    enum class File { none, new_file, deleted_file };
-    File file = File::none;
-    int errnum = 0;  // errno of the failure; never 0 when file is not none
-
-    explicit operator bool() const { return file != File::none; }
-};
-
 // Walks to the end: active records go to new_file renumbered, deleted records' data to
 // deleted_file when there is one (nullptr otherwise), everything else is dropped as overhead.
 WriteFailure copy_records(Walk& walk, Writer& new_file, Writer* deleted_file, CopyCounts& counts);

@@ -1,90 +1,21 @@
-// Temporary files: created exclusively beside the name, synced, given their final mode, renamed
-// over the name, and the folder synced. The one state of the tool that is not passed around is
-// the list of temporary files for the signal handler, which can reach nothing else.
+// Temporary files: created exclusively beside the name, through the folder's descriptor, and
+// given everything the name is to have before the name changes: data synced, owner, group, mode
+// and attributes. Only a folder that refuses creation has a file written in place.
 #include "writer/output_file.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
-#include <climits>
-#include <csignal>
-#include <cstdlib>
-#include <cstring>
 
 #include "io/write_all.hpp"
+#include "writer/temporaries.hpp"
 
 namespace datmend {
 
 namespace {
-
-// The paths of temporary files not yet in place or removed; "" where a slot is free.
-std::array<std::array<char, PATH_MAX>, 4> g_temporaries;
-
-extern "C" void remove_temporaries_and_end(int signal) {
-    for (const auto& path : g_temporaries) {
-        if (path[0] != '\0') {
-            unlink(path.data());
-        }
-    }
-    // The handler was reset to the default: raised again, the signal ends the process as it
-    // would have, once this handler returns.
-    raise(signal);
-}
-
-// Blocks the fatal signals while the list and the file system disagree.
-class SignalsHeld {
-  public:
-    SignalsHeld() {
-        sigset_t fatal;
-        sigemptyset(&fatal);
-        for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-            sigaddset(&fatal, signal);
-        }
-        sigprocmask(SIG_BLOCK, &fatal, &before_);
-    }
-    ~SignalsHeld() { sigprocmask(SIG_SETMASK, &before_, nullptr); }
-    SignalsHeld(const SignalsHeld&) = delete;
-    SignalsHeld& operator=(const SignalsHeld&) = delete;
-
-  private:
-    sigset_t before_;
-};
-
-void forget_temporary(const std::string& path) {
-    for (auto& slot : g_temporaries) {
-        if (path == slot.data()) {
-            slot[0] = '\0';
-            return;
-        }
-    }
-}
-
-// Creates a temporary file for target in its folder, named after it, and lists it; -1 with
-// errno set when it cannot be created.
-int create_temporary(const OutputTarget& target, std::string& path) {
-    // Room for the suffix within a name's limit of 255 bytes.
-    const std::string entry = target.entry.substr(0, NAME_MAX - 17);
-    path = (target.folder == "." ? "" : target.folder + "/") + "." + entry + ".datmend-XXXXXX";
-    if (path.size() >= PATH_MAX) {
-        errno = ENAMETOOLONG;
-        return -1;
-    }
-    const SignalsHeld held;
-    const int fd = mkostemp(path.data(), O_CLOEXEC);
-    if (fd < 0) {
-        return -1;
-    }
-    for (auto& slot : g_temporaries) {
-        if (slot[0] == '\0') {
-            std::memcpy(slot.data(), path.c_str(), path.size() + 1);
-            break;
-        }
-    }
-    return fd;
-}
 
 mode_t current_umask() {
     const mode_t mask = umask(0);
@@ -92,30 +23,108 @@ mode_t current_umask() {
     return mask;
 }
 
+// The attributes a replaced file keeps: who may read it, and what the user put on it.
+bool is_kept_attribute(std::string_view name) {
+    return name == "system.posix_acl_access" || name.starts_with("user.");
+}
+
+// The creation of a file is refused by the folder itself: the one case where an existing file
+// is written in place.
+bool is_refused_creation(int errnum) {
+    return errnum == EACCES || errnum == EPERM || errnum == EROFS;
+}
+
 }  // namespace
 
-bool OutputFile::open(const std::string& name, mode_t mode) {
-    target_ = resolve_target(name);
+int OutputFile::open(const std::string& name, const OutputTarget& target, mode_t mode) {
     struct stat st;
-    const bool exists = stat(target_.path.c_str(), &st) == 0;
-    if (!target_.entry.empty() && (!exists || S_ISREG(st.st_mode))) {
-        const int fd = create_temporary(target_, temporary_);
-        if (fd >= 0) {
-            final_mode_ = exists ? st.st_mode & 07777 : mode & 0777 & ~current_umask();
-            owner_ = exists ? st.st_uid : static_cast<uid_t>(-1);
-            group_ = exists ? st.st_gid : static_cast<gid_t>(-1);
-            writer_.set_descriptor(fd);
-            return true;
-        }
-        temporary_.clear();
-        if (!exists) {
-            return false;  // where no file can be created beside the name, nor can the name
-        }
-        // A file in a folder where nothing can be created: written in place, as it always was.
+    const bool exists = stat(name.c_str(), &st) == 0;
+    if (!exists && errno != ENOENT) {
+        return errno;
     }
-    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode & 0777);
+    // A device or a pipe is written where it is; so is a name that is no file's (a folder's).
+    if ((exists && !S_ISREG(st.st_mode)) || target.entry.empty()) {
+        return open_in_place(name, exists ? st.st_mode : S_IFREG);
+    }
+    folder_ = ::open(target.folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (folder_ < 0) {
+        return errno;
+    }
+    entry_ = target.entry;
+    if (exists) {
+        if (const int errnum = read_attributes(target.path)) {
+            close_folder();
+            return errnum;
+        }
+    }
+    const int fd = create_temporary(calls_, folder_, entry_, temporary_);
+    if (fd < 0) {
+        const int errnum = errno;
+        temporary_.clear();
+        close_folder();
+        if (!exists || !is_refused_creation(errnum)) {
+            return errnum;  // a full disk or a long name is no reason to write over the file
+        }
+        return open_in_place(name, st.st_mode);
+    }
+    in_place_ = false;
+    final_mode_ = exists ? st.st_mode & 07777 : mode & 0777 & ~current_umask();
+    owner_ = exists ? st.st_uid : static_cast<uid_t>(-1);
+    group_ = exists ? st.st_gid : static_cast<gid_t>(-1);
     writer_.set_descriptor(fd);
-    return fd >= 0;
+    return 0;
+}
+
+// A block device is taken exclusively, which the system refuses while it is mounted or held;
+// a regular file is emptied, as it always was.
+int OutputFile::open_in_place(const std::string& name, mode_t kind) {
+    int flags = O_WRONLY | O_CLOEXEC;
+    if (S_ISBLK(kind)) {
+        flags |= O_EXCL;
+    } else if (S_ISREG(kind)) {
+        flags |= O_TRUNC;
+    }
+    const int fd = ::open(name.c_str(), flags);
+    if (fd < 0) {
+        return errno;
+    }
+    writer_.set_descriptor(fd);
+    return 0;
+}
+
+void OutputFile::close_folder() {
+    if (folder_ >= 0) {
+        ::close(folder_);
+        folder_ = -1;
+    }
+}
+
+// Taken before anything is created, so that a file whose attributes cannot be read is refused
+// while nothing has changed.
+int OutputFile::read_attributes(const std::string& path) {
+    const ssize_t size = llistxattr(path.c_str(), nullptr, 0);
+    if (size < 0) {
+        return errno == ENOTSUP ? 0 : errno;
+    }
+    std::string names(static_cast<std::size_t>(size), '\0');
+    const ssize_t listed = llistxattr(path.c_str(), names.data(), names.size());
+    if (listed < 0) {
+        return errno;
+    }
+    names.resize(static_cast<std::size_t>(listed));
+    for (std::size_t at = 0; at < names.size(); at = names.find('\0', at) + 1) {
+        const std::string attribute = names.c_str() + at;
+        if (!is_kept_attribute(attribute)) {
+            continue;
+        }
+        const ssize_t n = lgetxattr(path.c_str(), attribute.c_str(), nullptr, 0);
+        std::string value(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
+        if (n < 0 || lgetxattr(path.c_str(), attribute.c_str(), value.data(), value.size()) != n) {
+            return errno != 0 ? errno : EIO;
+        }
+        attributes_.emplace_back(attribute, std::move(value));
+    }
+    return 0;
 }
 
 bool OutputFile::fail(int errnum) {
@@ -128,58 +137,65 @@ bool OutputFile::patch(std::uint64_t offset, const void* bytes, std::size_t n) {
         return false;
     }
     errno = 0;
-    const ssize_t done = pwrite(writer_.descriptor(), bytes, n, static_cast<off_t>(offset));
+    const ssize_t done = calls_.pwrite(writer_.descriptor(), bytes, n, static_cast<off_t>(offset));
     return done == static_cast<ssize_t>(n) || fail(done < 0 ? errno_or_eio() : EIO);
 }
 
-bool OutputFile::finish() {
-    if (!writer_.flush()) {
-        return false;
+// Owner and group each on its own, as far as the process may set them. A file whose group
+// cannot be kept loses the group's access rather than give it to the user's own group.
+bool OutputFile::set_owner_and_group(int fd) {
+    if (owner_ == static_cast<uid_t>(-1)) {
+        return true;  // a new name: the file is the user's
     }
     errno = 0;
-    return in_place() || fsync(writer_.descriptor()) == 0 || fail(errno_or_eio());
-}
-
-bool OutputFile::put_in_place() {
-    const int fd = writer_.descriptor();
-    if (fd < 0 || writer_.failed()) {
-        return !writer_.failed();
-    }
-    errno = 0;
-    if (!in_place()) {
-        // The owner first: changing it may clear the mode's set-ID bits.
-        if (owner_ != static_cast<uid_t>(-1) && fchown(fd, owner_, group_) != 0) {
-            // A process may not give a file away; the file is then the user's own.
-        }
-        if (fchmod(fd, final_mode_) != 0) {
-            return fail(errno_or_eio());
-        }
-    }
-    writer_.set_descriptor(-1);
-    if (::close(fd) != 0) {
+    if (calls_.fchown(fd, owner_, static_cast<gid_t>(-1)) != 0 && errno != EPERM) {
         return fail(errno_or_eio());
     }
-    if (in_place()) {
-        return true;
-    }
-    {
-        const SignalsHeld held;
-        if (rename(temporary_.c_str(), target_.path.c_str()) != 0) {
+    errno = 0;
+    if (calls_.fchown(fd, static_cast<uid_t>(-1), group_) != 0) {
+        if (errno != EPERM) {
             return fail(errno_or_eio());
         }
-        forget_temporary(temporary_);
-        temporary_.clear();
+        final_mode_ &= ~static_cast<mode_t>(S_IRWXG);
     }
-    // The name is the new file's now; its folder is synced so that it stays so after a crash.
-    // A file system that cannot sync a folder (EINVAL) has nothing to sync.
-    const int folder = ::open(target_.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        const bool synced = fsync(folder) == 0 || errno == EINVAL;
-        const int errnum = errno;
-        ::close(folder);
-        if (!synced) {
-            return fail(errnum);
+    return true;
+}
+
+bool OutputFile::set_attributes(int fd) {
+    for (const auto& [attribute, value] : attributes_) {
+        errno = 0;
+        if (calls_.fsetxattr(fd, attribute.c_str(), value.data(), value.size(), 0) != 0) {
+            return fail(errno_or_eio());
         }
+    }
+    return true;
+}
+
+// The mode last: it also sets what an ACL grants to the group's entries, and clears no set-ID
+// bit that an owner change would.
+bool OutputFile::complete() {
+    const int fd = writer_.descriptor();
+    if (fd < 0 || !writer_.flush()) {
+        return !writer_.failed();
+    }
+    if (!in_place_) {
+        if (!set_owner_and_group(fd) || !set_attributes(fd)) {
+            return false;
+        }
+        errno = 0;
+        if (calls_.fchmod(fd, final_mode_) != 0) {
+            return fail(errno_or_eio());
+        }
+    }
+    // A pipe or a character device has nothing to sync (EINVAL).
+    errno = 0;
+    if (calls_.fsync(fd) != 0 && (!in_place_ || errno != EINVAL)) {
+        return fail(errno_or_eio());
+    }
+    writer_.set_descriptor(-1);
+    errno = 0;
+    if (calls_.close(fd) != 0) {
+        return fail(errno_or_eio());
     }
     return true;
 }
@@ -188,28 +204,17 @@ void OutputFile::discard() {
     const int fd = writer_.descriptor();
     if (fd >= 0) {
         struct stat st;
-        if (in_place() && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0) {
+        if (in_place_ && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0) {
             // The failure that brought us here is what gets reported.
         }
         ::close(fd);
         writer_.set_descriptor(-1);
     }
     if (!temporary_.empty()) {
-        const SignalsHeld held;
-        unlink(temporary_.c_str());
-        forget_temporary(temporary_);
+        remove_temporary(folder_, temporary_);
         temporary_.clear();
     }
-}
-
-void remove_temporaries_on_fatal_signals() {
-    struct sigaction action {};
-    action.sa_handler = remove_temporaries_and_end;
-    action.sa_flags = static_cast<int>(SA_RESETHAND);
-    sigemptyset(&action.sa_mask);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        sigaction(signal, &action, nullptr);
-    }
+    close_folder();
 }
 
 }  // namespace datmend

@@ -1,8 +1,9 @@
 // A file the tool writes. A regular file, or a name not yet taken, is written to a temporary file
-// created beside it and takes the name only once complete, so that a failed or interrupted run
-// leaves the name as it was; anything else (a device, a pipe) is written in place. Writes go
-// through one large buffer. Every call returns false once anything has failed; error() then
-// holds the errno, for the caller to report.
+// created beside it and takes the name only once every output is complete (commit.hpp), so that
+// a failed or interrupted run leaves the name as it was; anything else (a device, a pipe), and a
+// file in a folder where nothing may be created, is written in place. Writes go through one
+// large buffer. Every call returns false once anything has failed; error() then holds the
+// errno, for the caller to report.
 #pragma once
 
 #include <sys/types.h>
@@ -10,7 +11,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "io/system_calls.hpp"
 #include "io/writer.hpp"
 #include "writer/target.hpp"
 
@@ -20,42 +24,61 @@ class OutputFile {
   public:
     static constexpr std::size_t kBufferSize = std::size_t{1} << 20;
 
-    OutputFile() : writer_(kBufferSize) {}
+    explicit OutputFile(const SystemCalls& calls = real_system_calls())
+        : calls_(calls), writer_(kBufferSize, -1, calls) {}
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
     ~OutputFile() { discard(); }
 
-    // Opens name for writing; false with errno set. A file it creates gets the permission bits
-    // of mode, less the umask; a file it replaces keeps its own mode, owner and group.
-    bool open(const std::string& name, mode_t mode);
+    // Opens name, which leads to target, for writing. Returns 0, or the errno of why it cannot
+    // be written; nothing is then created or changed. A file it creates gets the permission
+    // bits of mode, less the umask; a file it replaces keeps its owner, group, mode, access ACL
+    // and user attributes. A block device is opened exclusively: not while it is mounted.
+    int open(const std::string& name, const OutputTarget& target, mode_t mode);
 
     Writer& writer() { return writer_; }
-    bool in_place() const { return temporary_.empty(); }
+    const Writer& writer() const { return writer_; }
+    bool in_place() const { return in_place_; }
 
     // Writes n bytes at offset of the file, past the buffer: flush first.
     bool patch(std::uint64_t offset, const void* bytes, std::size_t n);
-    // Flushes, and syncs a file that is to take its name.
-    bool finish();
-    // Closes the file, giving a temporary file its final mode and its name, and syncs the folder.
-    bool put_in_place();
+    // Makes the file whole under its temporary name: flushed, synced, given the owner, group,
+    // mode and attributes it is to have, and closed. A file written in place is flushed and
+    // closed. Nothing is visible under the name yet.
+    bool complete();
     // Closes the file; a temporary file is removed, and a regular file written in place, which
     // can no longer be whole, is emptied. Nothing is reported.
     void discard();
     int error() const { return writer_.error(); }
-
-  private:
     bool fail(int errnum);
 
+    // For the commit: the folder the name is in, as a descriptor; the name there; the
+    // temporary file's name there.
+    int folder() const { return folder_; }
+    const std::string& entry() const { return entry_; }
+    const std::string& temporary() const { return temporary_; }
+    // The name has changed: the temporary name is no longer this file's to remove.
+    void release_temporary() { temporary_.clear(); }
+    const SystemCalls& calls() const { return calls_; }
+
+  private:
+    int open_in_place(const std::string& name, mode_t kind);
+    void close_folder();
+    int read_attributes(const std::string& path);
+    bool set_owner_and_group(int fd);
+    bool set_attributes(int fd);
+
+    const SystemCalls& calls_;
     Writer writer_;
-    OutputTarget target_;
-    std::string temporary_;  // the temporary file's path; empty when written in place
+    bool in_place_ = true;
+    int folder_ = -1;        // O_PATH descriptor of the name's folder, while it has a temporary
+    std::string entry_;      // the name in folder_
+    std::string temporary_;  // the temporary file's name in folder_, until it takes the name
     mode_t final_mode_ = 0;
     uid_t owner_ = static_cast<uid_t>(-1);  // of the file replaced; -1 to leave as created
     gid_t group_ = static_cast<gid_t>(-1);
+    // The access ACL and user.* attributes of the file replaced, by name.
+    std::vector<std::pair<std::string, std::string>> attributes_;
 };
-
-// Has SIGINT, SIGTERM and SIGHUP remove the temporary files before they end the process, as they
-// would have without it.
-void remove_temporaries_on_fatal_signals();
 
 }  // namespace datmend

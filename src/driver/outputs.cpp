@@ -1,0 +1,33 @@
+// The table of outputs: lookups over its entries.
+#include "driver/outputs.hpp"
+
+#include <algorithm>
+
+namespace datmend {
+
+Writer* Outputs::deleted_file() {
+    for (Output& output : entries_) {
+        if (output.kind == Output::Kind::streamed) {
+            return &output.file.writer();
+        }
+    }
+    return nullptr;
+}
+
+std::vector<OutputFile*> Outputs::files() {
+    std::vector<OutputFile*> files;
+    for (Output& output : entries_) {
+        if (output.kind != Output::Kind::guarded) {
+            files.push_back(&output.file);
+        }
+    }
+    return files;
+}
+
+const Output& Outputs::failed(const WriteFailure& failure) const {
+    return *std::find_if(entries_.begin(), entries_.end(), [&](const Output& output) {
+        return &output.file.writer() == failure.writer;
+    });
+}
+
+}  // namespace datmend

@@ -1,0 +1,32 @@
+// The real system calls behind the output side's seam.
+#include "io/system_calls.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace datmend {
+
+const SystemCalls& real_system_calls() {
+    static const SystemCalls calls{
+        ::write,
+        ::writev,
+        ::pwrite,
+        [](int folder, const char* name, int flags, mode_t mode) {
+            return ::openat(folder, name, flags, mode);
+        },
+        ::fsync,
+        ::fchown,
+        ::fchmod,
+        ::fsetxattr,
+        ::close,
+        ::renameat2,
+        ::linkat,
+    };
+    return calls;
+}
+
+}  // namespace datmend
