@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -216,7 +217,8 @@ std::string dump_row(const std::uint8_t* bytes, const std::uint8_t* lost, std::u
 }
 
 InProcessRun salvage(const std::vector<std::string>& names,
-                     const datmend::DamagedFile::ReadFunction& read, int report_fd) {
+                     const datmend::DamagedFile::ReadFunction& read, int report_fd,
+                     const datmend::SystemCalls* calls) {
     std::vector<std::string> args{"datmend"};
     args.insert(args.end(), names.begin(), names.end());
     std::vector<char*> argv;
@@ -232,12 +234,19 @@ InProcessRun salvage(const std::vector<std::string>& names,
     InProcessRun run;
     {
         datmend::RunState state;
+        if (calls != nullptr) {
+            state.calls = calls;
+        }
         if (read) {
             state.damaged.set_read_function(read);
         }
         state.report.set_descriptor(report);
         state.err = open_memstream(&errors, &length);
+        // The run holds the fatal signals off once it starts to change names, for good.
+        sigset_t signals;
+        sigprocmask(SIG_SETMASK, nullptr, &signals);
         run.status = datmend::run_datmend(state, static_cast<int>(args.size()), argv.data());
+        sigprocmask(SIG_SETMASK, &signals, nullptr);
         const auto& c = state.counts;
         run.accounted =
             c.active_bytes + c.deleted_bytes + c.overhead_bytes + state.damage.dumped_bytes;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "faulty_disk.hpp"
+#include "io/system_calls.hpp"
 #include "recipe.hpp"
 #include "salvage/damaged_file.hpp"
 
@@ -34,10 +35,12 @@ struct InProcessRun {
 };
 
 // Runs the tool on these file names (without the program's name); the damaged file is read
-// through read when it is given, as through a failing disk. The report goes to report_fd when
-// it is given (and is not kept), else into the result.
+// through read when it is given, as through a failing disk, and the outputs are written through
+// calls when they are given. The report goes to report_fd when it is given (and is not kept),
+// else into the result.
 InProcessRun salvage(const std::vector<std::string>& names,
-                     const datmend::DamagedFile::ReadFunction& read = {}, int report_fd = -1);
+                     const datmend::DamagedFile::ReadFunction& read = {}, int report_fd = -1,
+                     const datmend::SystemCalls* calls = nullptr);
 
 // Salvages dir/old.dat in-process in the folder dir, through disk when it is given, with and
 // without a deleted-records file, then salvages the new file again, and returns a description

@@ -1,9 +1,13 @@
 // Whole salvages through the binary: report, exit status, new file and deleted-records file.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
 #include <csignal>
 #include <cstdlib>
 
@@ -347,6 +351,133 @@ TEST_F(Salvage, ADiskThatFillsUnderEitherOutputMidRunLeavesBothNamesAsTheyWere) 
         EXPECT_EQ(temporaries_in(dir.path().string()), std::vector<std::string>{});
     }
     umount2(small.c_str(), MNT_DETACH);
+}
+
+// The output side's system calls, counted in a trace of "<call> <file>"; the call numbered
+// fail_at fails with EIO. Without exchange, renaming with RENAME_EXCHANGE or RENAME_NOREPLACE
+// is refused (EINVAL), as some filesystems refuse it; without links, so is a hard link (EPERM).
+struct CountedCalls {
+    int fail_at = 0;
+    bool exchange = true;
+    bool links = true;
+    std::vector<std::string> trace;
+    datmend::SystemCalls calls;
+
+    static std::string path_of(int fd) {
+        char path[PATH_MAX] = {};
+        return readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), path, sizeof path) > 0
+                   ? path
+                   : "";
+    }
+    bool fails(const std::string& call, const std::string& file) {
+        trace.push_back(call + " " + file);
+        errno = EIO;
+        return static_cast<int>(trace.size()) == fail_at;
+    }
+    explicit CountedCalls(int fail_at_call, bool can_exchange = true, bool can_link = true)
+        : fail_at(fail_at_call), exchange(can_exchange), links(can_link) {
+        const datmend::SystemCalls& real = datmend::real_system_calls();
+        auto by_fd = [this](const char* call, auto real_call) {
+            return [this, call, real_call](int fd, auto... args) {
+                return fails(call, path_of(fd)) ? -1 : real_call(fd, args...);
+            };
+        };
+        calls.write = by_fd("write", real.write);
+        calls.writev = by_fd("writev", real.writev);
+        calls.pwrite = by_fd("pwrite", real.pwrite);
+        calls.fsync = by_fd("fsync", real.fsync);
+        calls.fchown = by_fd("fchown", real.fchown);
+        calls.fchmod = by_fd("fchmod", real.fchmod);
+        calls.fsetxattr = by_fd("fsetxattr", real.fsetxattr);
+        calls.close = by_fd("close", real.close);
+        calls.openat = [this, real](int dir, const char* name, int flags, mode_t mode) {
+            return fails("openat", name) ? -1 : real.openat(dir, name, flags, mode);
+        };
+        calls.renameat2 = [this, real](int d1, const char* from, int d2, const char* to,
+                                       unsigned flags) {
+            if (fails("renameat2", std::string(from) + " " + to)) {
+                return -1;
+            }
+            errno = EINVAL;
+            return !exchange && flags != 0 ? -1 : real.renameat2(d1, from, d2, to, flags);
+        };
+        calls.linkat = [this, real](int d1, const char* from, int d2, const char* to, int flags) {
+            if (fails("linkat", from)) {
+                return -1;
+            }
+            errno = EPERM;
+            return !links ? -1 : real.linkat(d1, from, d2, to, flags);
+        };
+    }
+};
+
+// Each system call of the outputs' writing and commit fails in turn, with the names taken or
+// not, on filesystems that can exchange names, that can only link them, and that can do
+// neither: the run fails with the file's name and status, and every name is as it was, with no
+// temporary left; or, for a hard link that could not be made, the run goes on without it.
+TEST_F(Salvage, EachStepOfTheCommitThatFailsLeavesEveryNameAsItWas) {
+    Record torn = make_record(0, text("torn"));
+    torn.trailer = 3;
+    write_file(old_dat, DatFile().active(text("kept")).add(torn).deleted(text("gone")).finish());
+    const int no_report = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    for (const bool taken : {true, false}) {
+        for (const auto& [exchange, links] :
+             {std::pair{true, true}, {false, true}, {false, false}}) {
+            SCOPED_TRACE(std::to_string(taken) + std::to_string(exchange) + std::to_string(links));
+            auto prepare = [&] {
+                fs::remove(new_dat);
+                fs::remove(del_dat);
+                if (taken) {
+                    write_file(new_dat, text("keep"));
+                    write_file(del_dat, text("keep too"));
+                    ASSERT_EQ(setxattr(new_dat.c_str(), "user.note", "n", 1, 0), 0);
+                }
+            };
+            prepare();
+            CountedCalls clean(0, exchange, links);
+            ASSERT_EQ(
+                testkit::salvage({old_dat, new_dat, del_dat}, {}, no_report, &clean.calls).status,
+                1);
+            const Bytes whole_new = read_file(new_dat);
+            const Bytes whole_del = read_file(del_dat);
+            // Each temporary file is synced before the first name changes, the folder after.
+            const auto& t = clean.trace;
+            const auto first_rename = std::find_if(t.begin(), t.end(), [](const std::string& c) {
+                return c.starts_with("renameat2");
+            });
+            for (const std::string temporary : {"/.new.dat.datmend-", "/.del.dat.datmend-"}) {
+                EXPECT_TRUE(std::any_of(t.begin(), first_rename, [&](const std::string& c) {
+                    return c.starts_with("fsync") && c.find(temporary) != std::string::npos;
+                })) << temporary;
+            }
+            EXPECT_EQ(t.back(), "fsync " + dir.path().string());
+            for (int n = 1; n <= static_cast<int>(t.size()); ++n) {
+                SCOPED_TRACE(t[static_cast<std::size_t>(n - 1)]);
+                prepare();
+                CountedCalls failing(n, exchange, links);
+                const auto r =
+                    testkit::salvage({old_dat, new_dat, del_dat}, {}, no_report, &failing.calls);
+                EXPECT_EQ(temporaries_in(dir.path().string()), std::vector<std::string>{});
+                if (t[static_cast<std::size_t>(n - 1)].starts_with("linkat")) {
+                    EXPECT_EQ(r.status, 1);
+                    EXPECT_EQ(read_file(new_dat), whole_new);
+                    continue;
+                }
+                const bool deleted =
+                    t[static_cast<std::size_t>(n - 1)].find("del.dat") != std::string::npos;
+                EXPECT_EQ(r.status, deleted ? 3 : 2);
+                EXPECT_EQ(r.report, (deleted ? del_dat : new_dat) + ": Input/output error\n");
+                EXPECT_EQ(fs::exists(new_dat), taken);
+                EXPECT_EQ(fs::exists(del_dat), taken);
+                if (taken) {
+                    EXPECT_EQ(read_file(new_dat), text("keep"));
+                    EXPECT_EQ(read_file(del_dat), text("keep too"));
+                }
+            }
+            EXPECT_NE(whole_del, Bytes{});
+        }
+    }
+    close(no_report);
 }
 
 // A file whose report is far larger than a pipe and the tool's buffer: with nobody reading its
