@@ -350,6 +350,24 @@ TEST_F(Salvage, ADiskThatFillsUnderEitherOutputMidRunLeavesBothNamesAsTheyWere) 
         EXPECT_EQ(temporaries_in(small), std::vector<std::string>{});
         EXPECT_EQ(temporaries_in(dir.path().string()), std::vector<std::string>{});
     }
+    // A deleted-records file that may not be replaced: the new file's name, changed first, is
+    // changed back.
+    write_file(old_dat, DatFile().active(text("a")).deleted(text("b")).finish());
+    ASSERT_EQ(std::system(("chattr +i " + full_del).c_str()), 0);
+    auto r = run_tool({old_dat, full_new, full_del});
+    EXPECT_EQ(std::system(("chattr -i " + full_del).c_str()), 0);
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, full_del + ": Operation not permitted\n");
+    EXPECT_EQ(read_file(full_new), text("keep"));
+    EXPECT_EQ(temporaries_in(small), std::vector<std::string>{});
+    umount2(small.c_str(), MNT_DETACH);
+    // No room for a temporary file is no reason to write over the name.
+    ASSERT_EQ(mount("tmpfs", small.c_str(), "tmpfs", 0, "nr_inodes=2"), 0);
+    write_file(full_new, text("keep"));
+    r = run_tool({old_dat, full_new});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, full_new + ": No space left on device\n");
+    EXPECT_EQ(read_file(full_new), text("keep"));
     umount2(small.c_str(), MNT_DETACH);
 }
 
@@ -507,6 +525,23 @@ TEST_F(Salvage, ASignalMidWalkLeavesTheNamesAsTheyWere) {
         EXPECT_FALSE(fs::exists(del_dat));
         EXPECT_EQ(temporaries_in(dir.path().string()), std::vector<std::string>{});
     }
+    // The folder renamed mid-run: the temporary file is removed from where it is now.
+    const std::string out = dir.file("out");
+    fs::create_directory(out);
+    BackgroundRun moved({old_dat, out + "/new.dat"});
+    ASSERT_TRUE(wait_for_temporary(out));
+    fs::rename(out, dir.file("moved"));
+    moved.signal(SIGTERM);
+    EXPECT_EQ(moved.finish(), 128 + SIGTERM);
+    EXPECT_EQ(temporaries_in(dir.file("moved")), std::vector<std::string>{});
+    // A hangup ignored when the tool started, as under nohup, stays ignored.
+    const auto before = std::signal(SIGHUP, SIG_IGN);
+    BackgroundRun nohup({old_dat, new_dat});
+    std::signal(SIGHUP, before);
+    ASSERT_TRUE(wait_for_temporary(dir.path().string()));
+    nohup.signal(SIGHUP);
+    EXPECT_EQ(nohup.finish(), run_tool({old_dat, dir.file("whole.dat")}).status);
+    EXPECT_EQ(read_file(new_dat), read_file(dir.file("whole.dat")));
 }
 
 // The new file's name made a link to the damaged file while the tool runs: the damaged file is

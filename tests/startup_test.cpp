@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <fstream>
 #include <thread>
+#include <tuple>
 
 #include "support.hpp"
 
@@ -238,9 +240,26 @@ TEST_F(Startup, RefusesEveryNameOfOneOutputWhetherItExistsOrNot) {
     // Relative names, as typed.
     Stdio in_dir;
     in_dir.cwd = dir.path().string();
-    const auto r = run_tool({"old.dat", "new.dat", "./new.dat"}, in_dir);
+    auto r = run_tool({"old.dat", "new.dat", "./new.dat"}, in_dir);
     EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.err, "./new.dat: Same file as new.dat\n");
+    // The mapfile, the one record of what a rescue could not read, is no output either.
+    const Bytes map = text("0 +\n0 " + std::to_string(fs::file_size(old_dat)) + " +\n");
+    write_file(dir.file("copy.map"), map);
+    r = run_tool({"-m", "copy.map", "old.dat", "copy.map"}, in_dir);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "copy.map: Same file as copy.map\n");
+    r = run_tool({"--mapfile=copy.map", "old.dat", "new.dat", "sub/../copy.map"}, in_dir);
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, "sub/../copy.map: Same file as copy.map\n");
+    EXPECT_EQ(read_file(dir.file("copy.map")), map);
+    // A link that leads back to itself is no name to write.
+    fs::create_symlink("loop2", dir.file("loop1"));
+    fs::create_symlink("loop1", dir.file("loop2"));
+    r = run_tool({"old.dat", "loop1"}, in_dir);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "loop1: Too many levels of symbolic links\n");
+    EXPECT_TRUE(fs::is_symlink(dir.file("loop1")));
 }
 
 // The report must not be written into a file the tool reads or writes.
@@ -265,19 +284,27 @@ TEST_F(Startup, RefusesStandardOutputAsAnyOfTheFiles) {
     }
 }
 
-// A block device is one file whatever it is called: naming it twice would write over it.
-TEST_F(Startup, OneBlockDeviceNamedTwiceIsRefused) {
-    Bytes image = DatFile().active(text("on a device")).finish();
-    image.resize(64 * 1024, 0x5A);
-    write_file(old_dat, image);
+// A loop device backed by the file at path, or "" when none can be made.
+std::string attach_loop(const std::string& path) {
     std::string device;
-    if (std::FILE* p = popen(("losetup -f --show " + old_dat + " 2>/dev/null").c_str(), "r")) {
+    if (std::FILE* p = popen(("losetup -f --show " + path + " 2>/dev/null").c_str(), "r")) {
         char line[64] = {};
         if (std::fgets(line, sizeof line, p) != nullptr) {
             device = std::string(line, std::strcspn(line, "\n"));
         }
         pclose(p);
     }
+    return device;
+}
+
+// A block device is one file whatever it is called, and holds what lies on it: a loop device
+// backed by the damaged file, or holding the filesystem it lies on, would be written over it,
+// and a report written into the new file's device would be written over the salvage.
+TEST_F(Startup, BlockDevicesThatHoldTheInputOrTheReportAreRefused) {
+    Bytes image = DatFile().active(text("on a device")).finish();
+    image.resize(64 * 1024, 0x5A);
+    write_file(old_dat, image);
+    const std::string device = attach_loop(old_dat);
     if (device.empty()) {
         const char* required = std::getenv("DATMEND_REQUIRE_SYSTEM_TESTS");
         if (required != nullptr && std::string(required) == "1") {
@@ -285,39 +312,92 @@ TEST_F(Startup, OneBlockDeviceNamedTwiceIsRefused) {
         }
         GTEST_SKIP() << "no loop device: losetup needs root";
     }
-    const auto r = run_tool({device, device});
-    EXPECT_EQ(std::system(("losetup -d " + device).c_str()), 0);
+    write_file(new_dat, DatFile().active(text("elsewhere")).finish());
+    Stdio into_device;
+    into_device.out = device;
+    const std::string held = device + ": Same file as " + old_dat + "\n";
+    struct Case {
+        std::vector<std::string> args;
+        Stdio io;
+        std::string err;
+        int status;
+    };
+    for (const Case& c :
+         {Case{{device, device}, {}, device + ": Same file as " + device + "\n", 2},
+          Case{{old_dat, device}, {}, held, 2}, Case{{old_dat, del_dat, device}, {}, held, 3},
+          Case{{new_dat, device}, into_device, device + ": Same file as standard output\n", 2}}) {
+        const auto r = run_tool(c.args, c.io);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.err, c.err);
+    }
+    // The device of the filesystem that the damaged file lies on.
+    const std::string disk = dir.file("disk.img");
+    const std::string mnt = dir.file("mnt");
+    fs::create_directory(mnt);
+    write_file(disk, Bytes(2 << 20, 0));
+    const std::string disk_device = attach_loop(disk);
+    ASSERT_EQ(std::system(
+                  ("mkfs.ext4 -q " + disk_device + " && mount " + disk_device + " " + mnt).c_str()),
+              0);
+    write_file(mnt + "/old.dat", image);
+    const auto r = run_tool({mnt + "/old.dat", disk_device});
+    EXPECT_EQ(std::system(("umount " + mnt + "; losetup -d " + disk_device + " " + device).c_str()),
+              0);
     EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, device + ": Same file as " + device + "\n");
+    EXPECT_EQ(r.err, disk_device + ": Same file as " + mnt + "/old.dat\n");
     EXPECT_EQ(read_file(old_dat), image);
+}
+
+// An attribute of the file at path, "" when it has none.
+std::string attribute(const std::string& path, const char* name) {
+    char value[256];
+    const ssize_t n = getxattr(path.c_str(), name, value, sizeof value);
+    return n > 0 ? std::string(value, static_cast<std::size_t>(n)) : "";
 }
 
 TEST_F(Startup, OutputFilesTakeTheDamagedFilesPermissions) {
     write_file(old_dat, DatFile().active(text("a")).deleted(text("private")).finish());
-    for (const mode_t mode : {0600, 0640}) {
+    for (const auto& [mode, mask, expected] :
+         {std::tuple{0600, 022, 0600}, {0640, 022, 0640}, {0666, 077, 0600}}) {
         fs::remove(new_dat);
         fs::remove(del_dat);
-        ASSERT_EQ(chmod(old_dat.c_str(), mode), 0);
-        const mode_t old_umask = umask(022);
+        ASSERT_EQ(chmod(old_dat.c_str(), static_cast<mode_t>(mode)), 0);
+        const mode_t old_umask = umask(static_cast<mode_t>(mask));
         const auto r = run_tool({old_dat, new_dat, del_dat});
         umask(old_umask);
         EXPECT_EQ(r.status, 0);
         for (const std::string& out : {new_dat, del_dat}) {
             struct stat st;
             ASSERT_EQ(stat(out.c_str(), &st), 0);
-            EXPECT_EQ(st.st_mode & 0777, mode) << out;
+            EXPECT_EQ(st.st_mode & 0777, static_cast<mode_t>(expected)) << out;
         }
     }
-    // A file that exists keeps its own mode.
+    // A file that exists keeps its own mode, its access ACL and its user attributes.
     ASSERT_EQ(chmod(del_dat.c_str(), 0666), 0);
+    ASSERT_EQ(chmod(new_dat.c_str(), 0600), 0);
+    if (std::system(("setfacl -m u:nobody:rw " + new_dat + " 2>/dev/null").c_str()) != 0 ||
+        setxattr(new_dat.c_str(), "user.note", "kept", 4, 0) != 0) {
+        const char* required = std::getenv("DATMEND_REQUIRE_SYSTEM_TESTS");
+        if (required != nullptr && std::string(required) == "1") {
+            ADD_FAILURE() << "setfacl and user attributes are required";
+        }
+        GTEST_SKIP() << "no setfacl (Debian: acl), or no user attributes here";
+    }
+    const std::string acl = attribute(new_dat, "system.posix_acl_access");
+    ASSERT_NE(acl, "");
     EXPECT_EQ(run_tool({old_dat, new_dat, del_dat}).status, 0);
     struct stat st;
     ASSERT_EQ(stat(del_dat.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0666u);
+    ASSERT_EQ(stat(new_dat.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0660u);
+    EXPECT_EQ(attribute(new_dat, "system.posix_acl_access"), acl);
+    EXPECT_EQ(attribute(new_dat, "user.note"), "kept");
 }
 
 // The owner of a read-only damaged file, an ordinary user, salvages it; the new file gets its
-// read-only mode once complete, and a second run replaces it.
+// read-only mode once complete, and a second run replaces it. A replaced file keeps its owner,
+// and its group where the user may give it, or else is no one else's to read.
 TEST_F(Startup, AReadOnlyDamagedFileSalvagesForItsOwner) {
     const passwd* nobody = getpwnam("nobody");
     if (geteuid() != 0 || nobody == nullptr) {
@@ -356,6 +436,28 @@ TEST_F(Startup, AReadOnlyDamagedFileSalvagesForItsOwner) {
         EXPECT_EQ(st.st_uid, nobody->pw_uid);
     }
     umask(old_umask);
+    // A file of a group nobody is not in: the group cannot be kept, nor may it read the file.
+    ASSERT_EQ(chown(fresh.c_str(), nobody->pw_uid, 0), 0);
+    ASSERT_EQ(chmod(fresh.c_str(), 0660), 0);
+    EXPECT_EQ(run_tool({old, fresh}, as_nobody).status, 0);
+    struct stat st;
+    ASSERT_EQ(stat(fresh.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(st.st_gid, nobody->pw_gid);
+    // Replaced by root, nobody's file stays nobody's.
+    EXPECT_EQ(run_tool({old, fresh}).status, 0);
+    ASSERT_EQ(stat(fresh.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, nobody->pw_uid);
+    EXPECT_EQ(st.st_gid, nobody->pw_gid);
+    // A link nobody planted in a folder anyone may write to does not lead root's output on.
+    const std::string shared = dir.file("shared");
+    fs::create_directory(shared);
+    ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+    fs::create_symlink(fresh, shared + "/planted");
+    ASSERT_EQ(lchown((shared + "/planted").c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    const auto r = run_tool({old, shared + "/planted"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, shared + "/planted: Permission denied\n");
 }
 
 // Under a tight limit on memory the tool either cannot start, or says so and touches nothing, or
