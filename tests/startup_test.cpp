@@ -65,6 +65,39 @@ TEST_F(Startup, WrongArgumentCountPrintsHelpAndTouchesNothing) {
     EXPECT_FALSE(exists(del_dat));
 }
 
+// The first --help or --version before the file names is answered, whatever follows it; after a
+// file name or -- each is a file name.
+TEST_F(Startup, HelpAndVersionAreOptionsBeforeTheFileNames) {
+    const std::string help =
+        std::string(kHelp) +
+        "\nOptions, before the first file name:\n"
+        "  -m mapfile, --mapfile=mapfile\n"
+        "               old_file is a copy rescued by GNU ddrescue and mapfile its\n"
+        "               map: what the rescue could not read counts as unreadable\n"
+        "  --help       print this help and exit\n"
+        "  --version    print the version and the license and exit\n"
+        "  --           end the options: every argument after it is a file name\n"
+        "\nFull documentation: man datmend\n";
+    const std::string version =
+        "datmend 2.1\nCopyright (c) 2026 The datmend project\nMIT License\n";
+    for (auto [args, out] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"--help"}, help},
+             {{"--version", "--help", "x"}, version},
+             {{"-m", "no.map", "--", "--help"}, kHelp},
+             {{"--mapfile=", "--version"}, kHelp}}) {
+        const auto r = run_tool(args);
+        EXPECT_EQ(r.status, out == kHelp ? 1 : 0);
+        EXPECT_EQ(r.out, out);
+        EXPECT_EQ(r.err, "");
+    }
+    EXPECT_EQ(run_tool({old_dat, "--version"}).err, old_dat + ": No such file or directory\n");
+    Stdio full;
+    full.out = "/dev/full";
+    const auto r = run_tool({"--version"}, full);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "standard output: No space left on device\n");
+}
+
 TEST_F(Startup, OpenFailuresNameTheFileAndLeaveTheOutputsAsTheyWere) {
     auto r = run_tool({old_dat, new_dat});
     EXPECT_EQ(r.status, 2);
