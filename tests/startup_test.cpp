@@ -98,6 +98,30 @@ TEST_F(Startup, HelpAndVersionAreOptionsBeforeTheFileNames) {
     EXPECT_EQ(r.err, "standard output: No space left on device\n");
 }
 
+// Each word is completed as the tool reads it: the options before the first file name, then file
+// names, a mapfile's name among them.
+TEST_F(Startup, BashCompletesTheOptionsThenFileNames) {
+    for (const char* name : {"map.log", "old.dat", "-x"}) {
+        write_file(dir.file(name), {});
+    }
+    Stdio bash;
+    bash.cwd = dir.path().string();
+    bash.command = {"bash", "-c",
+                    "source \"$0\" && compopt() { :; } && complete -p datmend && for words; do "
+                    "eval \"COMP_WORDS=($words)\"; COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); "
+                    "_datmend; echo \"${COMPREPLY[*]}\"; done",
+                    DATMEND_COMPLETION};
+    // bash splits --mapfile=name into three words, unless = is taken out of its word breaks.
+    const auto r =
+        run_tool({"datmend -", "datmend -m -", "datmend --mapfile = map.log --h",
+                  "datmend --mapfile=m", "datmend o", "datmend old.dat -", "datmend -- -"},
+                 bash);
+    EXPECT_EQ(r.out,
+              "complete -F _datmend datmend\n-m --mapfile --mapfile= --help --version --\n"
+              "-x\n--help\n--mapfile=map.log\nold.dat\n-x\n-x\n");
+    EXPECT_EQ(r.err, "");
+}
+
 TEST_F(Startup, OpenFailuresNameTheFileAndLeaveTheOutputsAsTheyWere) {
     auto r = run_tool({old_dat, new_dat});
     EXPECT_EQ(r.status, 2);
