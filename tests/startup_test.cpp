@@ -57,7 +57,7 @@ class Startup : public FilesTest {
 TEST_F(Startup, WrongArgumentCountPrintsHelpAndTouchesNothing) {
     write_file(old_dat, DatFile().finish());
     for (auto args : std::vector<std::vector<std::string>>{
-             {}, {old_dat}, {old_dat, new_dat, del_dat, dir.file("four")}}) {
+             {}, {old_dat}, {"--", "--version"}, {old_dat, "--help", del_dat, "--version"}}) {
         const auto r = run_tool(args);
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.out, kHelp);
@@ -65,6 +65,43 @@ TEST_F(Startup, WrongArgumentCountPrintsHelpAndTouchesNothing) {
     }
     EXPECT_FALSE(exists(new_dat));
     EXPECT_FALSE(exists(del_dat));
+}
+
+TEST_F(Startup, HelpAndVersionAreAnsweredWhateverFollowsThem) {
+    const std::string options =
+        "\nOptions, before the first file name:\n"
+        "  -m mapfile, --mapfile=mapfile\n"
+        "               old_file is a copy rescued by GNU ddrescue and mapfile its\n"
+        "               map: what the rescue could not read counts as unreadable\n"
+        "  --help       print this help and exit\n"
+        "  --version    print the version and the license and exit\n"
+        "  --           end the options: every argument after it is a file name\n"
+        "\nFull documentation: man datmend\n";
+    auto r = run_tool({"--help", "--version", "x"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out + r.err, kHelp + options);
+    r = run_tool({"--version", "--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out + r.err, "datmend 2.1\nCopyright (c) 2026 The datmend project\nMIT License\n");
+    Stdio full;
+    full.out = "/dev/full";
+    r = run_tool({"--version"}, full);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "standard output: No space left on device\n");
+}
+
+TEST_F(Startup, BashCompletesTheOptionsThenFileNames) {
+    const std::string script =
+        "cd \"$1\" && shift && touch map.log old.dat ./-x && source \"$0\" && complete -p datmend; "
+        "compopt() { :; }; for w; do eval \"COMP_WORDS=(datmend $w)\"; "
+        "let COMP_CWORD=${#COMP_WORDS[@]}-1; _datmend; echo \"${COMPREPLY[*]}\"; done";
+    Stdio bash;
+    bash.command = {"bash", "-c", script, DATMEND_COMPLETION, dir.path().string()};
+    const auto r = run_tool(
+        {"-", "-m -", "-m o --h", "--mapfile = o --h", "--mapfile=m", "old.dat -", "-- -"}, bash);
+    EXPECT_EQ(r.out + r.err,
+              "complete -F _datmend datmend\n-m --mapfile --mapfile= --help --version --\n"
+              "-x\n--help\n--help\n--mapfile=map.log\n-x\n-x\n");
 }
 
 TEST_F(Startup, OpenFailuresNameTheFileAndLeaveTheOutputsAsTheyWere) {

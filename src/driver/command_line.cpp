@@ -1,4 +1,5 @@
-// Command line: a rescued copy's mapfile, then two or three file names; or the help text.
+// Command line: a rescued copy's mapfile, then two or three file names; or the help text, the
+// options or the version.
 #include "driver/command_line.hpp"
 
 #include <string_view>
@@ -35,9 +36,26 @@ constexpr const char* kHelpText[] = {
     " old (.key) file.\n",
 };
 
+constexpr const char* kOptionsText =
+    "\n"
+    "Options, before the first file name:\n"
+    "  -m mapfile, --mapfile=mapfile\n"
+    "               old_file is a copy rescued by GNU ddrescue and mapfile its\n"
+    "               map: what the rescue could not read counts as unreadable\n"
+    "  --help       print this help and exit\n"
+    "  --version    print the version and the license and exit\n"
+    "  --           end the options: every argument after it is a file name\n"
+    "\n"
+    "Full documentation: man datmend\n";
+
+// Word for word as LICENSE has them.
+constexpr const char* kCopyrightText =
+    "Copyright (c) 2026 The datmend project\n"
+    "MIT License\n";
+
 }  // namespace
 
-bool parse_command_line(RunState& state, int argc, char* argv[]) {
+Request parse_command_line(RunState& state, int argc, char* argv[]) {
     constexpr std::string_view kLong = "--mapfile";
     int i = 1;
     for (; i < argc; ++i) {
@@ -46,9 +64,15 @@ bool parse_command_line(RunState& state, int argc, char* argv[]) {
             ++i;
             break;
         }
+        if (arg == "--help") {
+            return Request::help;
+        }
+        if (arg == "--version") {
+            return Request::version;
+        }
         if (arg == "-m" || arg == kLong) {
             if (++i == argc) {
-                return false;
+                return Request::wrong;
             }
             state.map_name = argv[i];
         } else if (arg.starts_with(kLong) && arg[kLong.size()] == '=') {
@@ -57,13 +81,13 @@ bool parse_command_line(RunState& state, int argc, char* argv[]) {
             break;  // the first file name
         }
         if (state.map_name.empty()) {
-            return false;
+            return Request::wrong;
         }
         state.has_map = true;
     }
     const int names = argc - i;
     if (names < 2 || names > 3) {
-        return false;
+        return Request::wrong;
     }
     state.old_name = argv[i];
     state.new_name = argv[i + 1];
@@ -71,13 +95,22 @@ bool parse_command_line(RunState& state, int argc, char* argv[]) {
     if (state.has_deleted_file) {
         state.deleted_name = argv[i + 2];
     }
-    return true;
+    return Request::salvage;
 }
 
 void print_help(Writer& out) {
     for (const char* line : kHelpText) {
         out.write(line);
     }
+}
+
+void print_options(Writer& out) {
+    out.write(kOptionsText);
+}
+
+void print_version(Writer& out) {
+    out.write("datmend " DATMEND_VERSION "\n");
+    out.write(kCopyrightText);
 }
 
 }  // namespace datmend

@@ -55,11 +55,7 @@ void list_outputs(RunState& state) {
 // files opened, the header reported and the header block written. Nothing is printed before the
 // outputs are open, and a file that is not a data file touches no output. Returns 0, or the exit
 // status of a start-up failure.
-int start_up(RunState& state, int argc, char* argv[]) {
-    if (!parse_command_line(state, argc, argv)) {
-        print_help(state.report);
-        return kBadCommandLine;
-    }
+int start_up(RunState& state) {
     list_outputs(state);
     if (int status = open_damaged_file(state)) {
         return status;
@@ -129,7 +125,22 @@ bool report_lost(RunState& state) {
 }  // namespace
 
 int run_datmend(RunState& state, int argc, char* argv[]) {
-    if (int status = start_up(state, argc, argv)) {
+    switch (parse_command_line(state, argc, argv)) {
+        case Request::help:
+            print_help(state.report);
+            print_options(state.report);
+            return report_lost(state) ? kReportLost : kAnswered;
+        case Request::version:
+            print_version(state.report);
+            return report_lost(state) ? kReportLost : kAnswered;
+        case Request::wrong:
+            print_help(state.report);
+            report_lost(state);  // the wrong command line says more than a lost report would
+            return kBadCommandLine;
+        case Request::salvage:
+            break;
+    }
+    if (int status = start_up(state)) {
         report_lost(state);  // the start-up status says more than a lost report would
         return status;
     }

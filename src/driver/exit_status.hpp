@@ -3,10 +3,11 @@
 
 namespace datmend {
 
+constexpr int kAnswered = 0;            // --help or --version, printed whole
 constexpr int kBadCommandLine = 1;      // not two or three file names; the help text was printed
 constexpr int kOldOrNewFileFailed = 2;  // old_file or new_file refused, unopenable, unwritable
 constexpr int kReportLost = 2;          // the salvage ran to its end, but not all of the report
-                                        // could be written
+                                        // could be written; or not all of --help or --version
 constexpr int kDeletedFileFailed = 3;   // the same for del-rec_file
 constexpr int kBadFileHeader = 4;       // no whole file header
 constexpr int kRefusedHeader = 9;       // unknown organization or file manager version
