@@ -90,6 +90,24 @@ inline std::uint32_t decode_trailer(const std::uint8_t* bytes) {
     return get_le32(bytes);
 }
 
+// The geometry of the record whose header is at record: its data length, the bytes it occupies
+// with its framing, where its data starts and what its trailer says. Only the header's bytes are
+// read, but for the trailer's.
+inline std::uint32_t record_length(const std::uint8_t* record) {
+    return get_le16(record + 2);
+}
+constexpr std::uint32_t framed_size(std::uint32_t length) {
+    return length + kFramingSize;
+}
+inline const std::uint8_t* record_data(const std::uint8_t* record) {
+    return record + kRecordHeaderSize;
+}
+inline std::uint32_t record_trailer(const std::uint8_t* record, std::uint32_t length) {
+    return decode_trailer(record + kRecordHeaderSize + length);
+}
+// The fewest bytes a record the scan can land on occupies: its framing and one byte of data.
+constexpr std::uint32_t kShortestFrame = framed_size(1);
+
 inline bool is_fixed_length(const FileHeader& h) {
     return (h.organization & 1u) != 0;
 }
@@ -109,6 +127,7 @@ inline FrameRules frame_rules(const FileHeader& h, std::uint32_t physical_eof) {
 // The rules of an intact record, in the order in which a record read in sequence is diagnosed.
 enum class FrameFault {
     none,                // an intact record
+    header_past_end,     // fewer bytes than a record header are left before the end of the file
     unreadable,          // a byte of it could not be read (the header's is found first)
     wrong_fixed_length,  // an active or deleted record whose length is not the file's
     data_past_end,       // its data runs past the end of the file
@@ -117,29 +136,33 @@ enum class FrameFault {
     empty,               // its length is 0
 };
 
-// The first rule that the record at file offset p breaks, its bytes at record. readable_end
-// (<= physical_eof) is where the readable bytes from p end: the first byte that could not be
-// read, the end of the file, or any offset at or past the record's end. record holds the bytes
-// up to readable_end or to the record's end, whichever comes first. The record type is not a
-// rule here: a record read in sequence may have any type.
+// The first rule that the record at file offset p (<= physical_eof) breaks, its bytes at record.
+// readable_end (<= physical_eof) is where the readable bytes from p end: the first byte that
+// could not be read, the end of the file, or any offset at or past the record's end. record
+// holds the bytes up to readable_end or to the record's end, whichever comes first; none are
+// read when not even a header fits. The record type is not a rule here: a record read in
+// sequence may have any type.
 inline FrameFault check_frame(const std::uint8_t* record, std::uint32_t p,
                               std::uint32_t readable_end, const FrameRules& rules) {
+    if (rules.physical_eof - p < kRecordHeaderSize) {
+        return FrameFault::header_past_end;
+    }
     if (readable_end - p < kRecordHeaderSize) {
         return FrameFault::unreadable;
     }
-    const std::uint32_t length = get_le16(record + 2);
+    const std::uint32_t length = record_length(record);
     if (rules.fixed_length && record[0] <= kDeletedRecord && length != rules.record_length) {
         return FrameFault::wrong_fixed_length;
     }
     // p < 2^31 and length < 2^16: no sum here can wrap.
-    const std::uint32_t end = p + kFramingSize + length;
+    const std::uint32_t end = p + framed_size(length);
     if (end > readable_end) {
         if (end - kTrailerSize > rules.physical_eof) {
             return FrameFault::data_past_end;
         }
         return end > rules.physical_eof ? FrameFault::trailer_past_end : FrameFault::unreadable;
     }
-    if (decode_trailer(record + kRecordHeaderSize + length) != length) {
+    if (record_trailer(record, length) != length) {
         return FrameFault::trailer_mismatch;
     }
     return length == 0 ? FrameFault::empty : FrameFault::none;

@@ -30,16 +30,14 @@ __attribute__((noinline)) std::uint32_t sift_last(const std::uint8_t* p, std::ui
 }
 
 // The first plausible candidate from first to last inclusive, or last + 1 when there is none.
-// The last that can be plausible is eof - 17, since a record has 16 bytes of framing and at least
-// one of data; every candidate sifted has the 19 bytes that the sift reads.
+// The last that can be plausible is the last at which the shortest record fits; every candidate
+// sifted has the 19 bytes that the sift reads. The scan starts past the header block, so the
+// file is longer than the shortest record.
 std::uint32_t first_plausible(DamagedFile& file, const FrameRules& rules, std::uint32_t first,
                               std::uint32_t last) {
     const std::uint32_t eof = rules.physical_eof;
     const std::uint32_t none = last + 1;
-    if (eof <= kFramingSize + 1) {
-        return none;
-    }
-    last = std::min(last, eof - kFramingSize - 1);
+    last = std::min(last, eof - kShortestFrame);
     for (std::uint32_t c = first; c <= last;) {
         const std::uint32_t most = std::min(kChunk, last - c + 1);
         const std::uint32_t end = c + std::min(most + kLongestFrame, eof - c);
@@ -67,20 +65,17 @@ std::uint32_t first_plausible(DamagedFile& file, const FrameRules& rules, std::u
     return none;
 }
 
-// Just past the record whose header is at c.
+// Just past the plausible record at c.
 std::uint32_t record_end(DamagedFile& file, std::uint32_t c) {
-    return c + get_le16(file.view(c, kRecordHeaderSize).data() + 2) + kFramingSize;
+    return c + framed_size(record_length(file.view(c, kRecordHeaderSize).data()));
 }
 
 // True when the record at e would be read in sequence without any diagnosis; its type does not
 // matter there. A record with an unreadable byte confirms nothing.
 bool is_clean_record(DamagedFile& file, const FrameRules& rules, std::uint32_t e) {
-    if (e + kRecordHeaderSize > rules.physical_eof) {
-        return false;
-    }
-    const std::uint32_t n = std::min(record_end(file, e) - e, rules.physical_eof - e);
-    const std::uint8_t* record = file.view(e, n).data();
-    return check_frame(record, e, file.readable_until(e, e + n), rules) == FrameFault::none;
+    const auto record = record_at(file, e, rules.physical_eof);
+    const auto end = static_cast<std::uint32_t>(e + record.size());
+    return check_frame(record.data(), e, file.readable_until(e, end), rules) == FrameFault::none;
 }
 
 // A plausible candidate is confirmed when it ends the file or a clean record follows it.
@@ -106,6 +101,14 @@ std::uint32_t choose_landing(DamagedFile& file, const FrameRules& rules, std::ui
 }
 
 }  // namespace
+
+std::span<const std::uint8_t> record_at(DamagedFile& file, std::uint32_t p, std::uint32_t eof) {
+    if (eof - p < kRecordHeaderSize) {
+        return {};
+    }
+    const std::uint32_t length = record_length(file.view(p, kRecordHeaderSize).data());
+    return file.view(p, std::min(framed_size(length), eof - p));
+}
 
 std::optional<std::uint32_t> find_next_record(DamagedFile& file, const FrameRules& rules,
                                               std::uint32_t start) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 
 #include "format/layout.hpp"
 #include "salvage/damaged_file.hpp"
@@ -15,5 +16,10 @@ namespace datmend {
 // is intact by check_frame() under rules, of a type up to kHighestKnownType, and not empty.
 std::optional<std::uint32_t> find_next_record(DamagedFile& file, const FrameRules& rules,
                                               std::uint32_t start);
+
+// The record at p (<= eof) as the window holds it: its header, data and trailer, or as many of
+// them as lie before eof; empty when not even its header does. Valid until the file is read
+// again.
+std::span<const std::uint8_t> record_at(DamagedFile& file, std::uint32_t p, std::uint32_t eof);
 
 }  // namespace datmend

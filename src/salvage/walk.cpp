@@ -63,7 +63,10 @@ char* format_empty(char* w, std::uint32_t p, std::uint32_t physical_eof) {
 // The diagnosis of fault in the record at p, its bytes at record, at w; returns its end.
 char* format_diagnosis(char* w, FrameFault fault, std::uint32_t p, const std::uint8_t* record,
                        std::uint32_t physical_eof) {
-    const std::uint32_t length = get_le16(record + 2);
+    if (fault == FrameFault::header_past_end) {
+        return format_text(w, "\n*** Incomplete Record Header at end of file! ***");
+    }
+    const std::uint32_t length = record_length(record);
     switch (fault) {
         case FrameFault::unreadable:
             return format_unreadable(w, p);
@@ -74,10 +77,10 @@ char* format_diagnosis(char* w, FrameFault fault, std::uint32_t p, const std::ui
         case FrameFault::trailer_past_end:
             return format_text(w, "\n*** Incomplete Record Trailer at end of file! ***");
         case FrameFault::trailer_mismatch:
-            return format_trailer_mismatch(w, p, length,
-                                           decode_trailer(record + kRecordHeaderSize + length));
+            return format_trailer_mismatch(w, p, length, record_trailer(record, length));
         case FrameFault::empty:
             return format_empty(w, p, physical_eof);
+        case FrameFault::header_past_end:
         case FrameFault::none:
             break;
     }
@@ -89,21 +92,17 @@ char* format_diagnosis(char* w, FrameFault fault, std::uint32_t p, const std::ui
 std::optional<FramedRecord> Walk::next() {
     const std::uint32_t eof = rules_.physical_eof;
     std::uint32_t p = pos_;
-    if (p + kRecordHeaderSize > eof) {
-        if (log_ != nullptr) {
-            log_->report.write("\n*** Incomplete Record Header at end of file! ***");
-        }
+    auto record = record_at(file_, p, eof);
+    const auto end = static_cast<std::uint32_t>(p + record.size());
+    const FrameFault fault = check_frame(record.data(), p, file_.readable_until(p, end), rules_);
+    if (fault == FrameFault::header_past_end) {
+        diagnose(fault, p, record.data());
         discard(p, eof - 1);
         pos_ = eof;
         return std::nullopt;
     }
-    // The header first: its length says how much of the file the record covers.
-    std::uint32_t length = get_le16(file_.view(p, kRecordHeaderSize).data() + 2);
-    auto bytes = file_.view(p, std::min(length + kFramingSize, eof - p));
-    const auto end = static_cast<std::uint32_t>(p + bytes.size());
-    const FrameFault fault = check_frame(bytes.data(), p, file_.readable_until(p, end), rules_);
     if (fault != FrameFault::none) {
-        diagnose(fault, p, bytes.data());
+        diagnose(fault, p, record.data());
         file_.hold(p);  // the stretch from p is dumped once the scan has found its end
         const auto landing = find_next_record(file_, rules_, p);
         discard(p, landing ? *landing - 1 : eof - 1);
@@ -112,13 +111,12 @@ std::optional<FramedRecord> Walk::next() {
             pos_ = eof;
             return std::nullopt;
         }
-        // The scan lands only on a record that passes check_frame().
+        // The scan lands only on a record that passes check_frame(): it lies whole in the file.
         p = *landing;
-        length = get_le16(file_.view(p, kRecordHeaderSize).data() + 2);
-        bytes = file_.view(p, length + kFramingSize);
+        record = record_at(file_, p, eof);
     }
-    pos_ = p + length + kFramingSize;
-    return FramedRecord{p, bytes};
+    pos_ = static_cast<std::uint32_t>(p + record.size());
+    return FramedRecord{p, record};
 }
 
 // Out of the walk's loop, where the compiler takes the messages for cold code and copies their

@@ -54,7 +54,7 @@ class Walk {
                 !take(record)) {
                 break;
             }
-            at += get_le16(record + 2) + kFramingSize;
+            at += framed_size(record_length(record));
         }
         pos_ += at;
     }

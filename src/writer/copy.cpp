@@ -21,39 +21,14 @@ class Disposal {
     // A record the fast road took, at record in the window; false once a write has failed.
     bool take(std::uint8_t* record) {
         const RecordHeader r = decode_record_header(record);
-        if (r.rec_type != kActiveRecord) {
-            return set_aside(r, record);
-        }
-        const std::size_t framed = std::size_t{r.rec_length} + kFramingSize;
-        reframe(r, record);
-        if (run_count_ > 0 && run_end() == record) {
-            runs_[run_count_ - 1].iov_len += framed;
-        } else {
-            if (run_count_ == runs_.size() && !write_runs()) {
-                return false;
-            }
-            runs_[run_count_++] = {record, framed};
-        }
-        runs_size_ += framed;
-        return true;
+        return r.rec_type == kActiveRecord ? gather(r, record) : set_aside(r, record);
     }
 
     // A record the reader delivered, at record in the window: an active one is copied to the
     // new file and re-framed there. False once a write has failed.
     bool take_copy(const std::uint8_t* record) {
         const RecordHeader r = decode_record_header(record);
-        if (r.rec_type != kActiveRecord) {
-            return set_aside(r, record);
-        }
-        const std::size_t framed = std::size_t{r.rec_length} + kFramingSize;
-        if (!write_runs()) {
-            return false;
-        }
-        auto* bytes = reinterpret_cast<std::uint8_t*>(new_file_.reserve(framed));
-        std::memcpy(bytes, record, framed);
-        reframe(r, bytes);
-        new_file_.commit(framed);
-        return !new_file_.failed() || fail_new_file();
+        return r.rec_type == kActiveRecord ? copy(r, record) : set_aside(r, record);
     }
 
     // Writes the runs out. Where they come to kGatherAtLeast, straight from the window; less
@@ -80,9 +55,38 @@ class Disposal {
   private:
     static constexpr std::size_t kGatherAtLeast = 64 * 1024;
 
+    // The active record r, re-framed where it lies and added to the runs.
+    bool gather(const RecordHeader& r, std::uint8_t* record) {
+        const std::size_t framed = framed_size(r.rec_length);
+        reframe(r, record);
+        if (run_count_ > 0 && run_end() == record) {
+            runs_[run_count_ - 1].iov_len += framed;
+        } else {
+            if (run_count_ == runs_.size() && !write_runs()) {
+                return false;
+            }
+            runs_[run_count_++] = {record, framed};
+        }
+        runs_size_ += framed;
+        return true;
+    }
+
+    // The active record r, copied after the runs into the new file's buffer and re-framed there.
+    bool copy(const RecordHeader& r, const std::uint8_t* record) {
+        const std::size_t framed = framed_size(r.rec_length);
+        if (!write_runs()) {
+            return false;
+        }
+        auto* bytes = reinterpret_cast<std::uint8_t*>(new_file_.reserve(framed));
+        std::memcpy(bytes, record, framed);
+        reframe(r, bytes);
+        new_file_.commit(framed);
+        return !new_file_.failed() || fail_new_file();
+    }
+
     // Deleted records' data go to the deleted-records file, if any; overhead records nowhere.
     bool set_aside(const RecordHeader& r, const std::uint8_t* record) {
-        const std::size_t framed = std::size_t{r.rec_length} + kFramingSize;
+        const std::size_t framed = framed_size(r.rec_length);
         if (r.rec_type != kDeletedRecord) {
             ++counts_.overhead;
             counts_.overhead_bytes += framed;
@@ -90,8 +94,7 @@ class Disposal {
         }
         ++counts_.deleted;
         counts_.deleted_bytes += framed;
-        if (deleted_file_ != nullptr &&
-            !deleted_file_->write(record + kRecordHeaderSize, r.rec_length)) {
+        if (deleted_file_ != nullptr && !deleted_file_->write(record_data(record), r.rec_length)) {
             failure_ = {deleted_file_, deleted_file_->error()};
             return false;
         }
@@ -105,7 +108,7 @@ class Disposal {
         r.rec_word4 = 0;
         r.rec_ordinal = counts_.active++;
         encode_record_header(r, header);
-        counts_.active_bytes += std::size_t{r.rec_length} + kFramingSize;
+        counts_.active_bytes += framed_size(r.rec_length);
     }
 
     bool fail_new_file() {
