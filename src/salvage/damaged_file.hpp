@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <span>
+#include <vector>
 
 namespace datmend {
 
@@ -37,6 +38,7 @@ class DamagedFile {
     bool open(const char* name);
     // Takes the size of the file by seeking to its end; false with errno set when it cannot
     // seek. Reads stop at this size; if the file shrinks, the bytes it lost are unreadable.
+    // What has been found unreadable is left as it is.
     bool measure(std::uint64_t& size);
     // The measured size (capped below 2^32): nothing at or past it is read.
     std::uint32_t physical_eof() const { return size_; }
@@ -106,6 +108,8 @@ class DamagedFile {
     void record_unreadable_sector(std::uint32_t offset);
     void record_shrink(std::uint32_t first);
     void zero_held(std::uint32_t first, std::uint32_t end);
+    void cover_sectors();
+    std::uint32_t readable_end() const { return std::min(shrunk_to_, size_); }
     bool is_bad_sector(std::uint32_t sector) const;
     std::uint32_t find_sector(std::uint32_t first, std::uint32_t end, bool bad) const;
     std::uint32_t first_unreadable(std::uint32_t offset, std::uint32_t limit) const;
@@ -119,11 +123,12 @@ class DamagedFile {
     std::size_t length_ = 0;   // bytes of the window that hold the file; <= kWindowSize
     static constexpr std::uint32_t kNothingHeld = ~std::uint32_t{0};
     std::uint32_t held_ = kNothingHeld;
-    // What was found unreadable: a bit per sector (bit s % 64 of word s / 64), taken when the
-    // file is measured, so that memory is bounded by the file's size whatever the damage (a
-    // 2 GiB file's bitmap is 512 KiB); and where the file was found to end short of its size.
-    std::unique_ptr<std::uint64_t[]> bad_sectors_;
-    std::uint32_t shrunk_to_ = 0;  // every byte from here to size_ is unreadable
+    // What was found unreadable: a bit per sector (bit s % 64 of word s / 64), sized for the
+    // file before its first read or mark, so that memory is bounded by the file's size whatever
+    // the damage (a 2 GiB file's bitmap is 512 KiB); a word it does not have yet is all
+    // readable. And where the file was found to end short of its size.
+    std::vector<std::uint64_t> bad_sectors_;
+    std::uint32_t shrunk_to_ = ~std::uint32_t{0};  // every byte from here to size_ is unreadable
     bool any_unreadable_ = false;
     std::uint64_t unreadable_bytes_ = 0;  // below size_, each counted once
 };
