@@ -9,6 +9,7 @@
 
 #include "driver/exit_status.hpp"
 #include "driver/failure.hpp"
+#include "driver/map_failure.hpp"
 #include "salvage/rescue_map.hpp"
 #include "writer/target.hpp"
 
@@ -109,9 +110,8 @@ int open_damaged_file(RunState& state) {
         return status;
     }
     if (state.has_map) {
-        const std::string wrong = apply_rescue_map(state.map_name, state.damaged, state.old_name);
-        if (!wrong.empty()) {
-            return report_failure(state, state.map_name, wrong, kOldOrNewFileFailed);
+        if (const MapFault fault = apply_rescue_map(state.map_name, state.damaged); !fault.ok()) {
+            return report_map_failure(state, fault);
         }
     }
     return 0;
