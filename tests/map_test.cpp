@@ -149,6 +149,8 @@ TEST_F(Map, AMapThatIsNotThisFilesIsRefusedBeforeAnythingIsTouched) {
                   refused("line 3: rescued block past the end of " + old_dat + " (534 bytes)")},
              Case{status + "0 512 +\n512 100 -\n612 1000 +\n",
                   refused("line 4: rescued block past the end of " + old_dat + " (534 bytes)")},
+             Case{status + "0 512 +\n512 100 -\n612 0x7FFFFD9C ?\n",
+                  old_dat + ": Value too large for defined data type\n"},
              Case{status + "0 512 +\n512 100 -\n612 1000 ?\n", ""},  // the copy stops short
          }) {
         SCOPED_TRACE(c.map);
@@ -195,11 +197,14 @@ TEST_F(Map, AMapThatIsNotThisFilesIsRefusedBeforeAnythingIsTouched) {
 }
 
 // The rescue's zeros and its map against the original on the disk it failed on: the same report,
-// status and files; a read that fails on the copy too is taken as it always is.
+// status and files; a read that fails on the copy too is taken as it always is. The last sectors
+// could not be read either, so the copy stops short, and nothing past its end is read.
 TEST_F(Map, ACopyWithItsMapSalvagesAsTheOriginalOnTheFailingDisk) {
     const LaidOut laid = laid_out();
     const auto eof = static_cast<std::uint32_t>(laid.file.size());
-    const std::set<std::uint32_t> lost{0, 7, (laid.at[20] + 600) / 512, eof / 512 - 2};
+    ASSERT_NE(eof % 512, 0u);
+    const std::set<std::uint32_t> lost{
+        0, 7, (laid.at[20] + 600) / 512, eof / 512 - 3, eof / 512 - 1, eof / 512};
     const std::uint32_t failing_too = 3;  // fails on the copy's disk as well
     write_file(old_dat, laid.file);
     FaultyDisk original;
@@ -212,24 +217,31 @@ TEST_F(Map, ACopyWithItsMapSalvagesAsTheOriginalOnTheFailingDisk) {
     std::string blocks = "0x0 +\n";
     std::uint32_t at = 0;
     for (const std::uint32_t sector : lost) {
-        std::fill_n(copy.begin() + sector * 512, 512, 0);
+        const std::uint32_t n = std::min(512u, eof - sector * 512);
+        std::fill_n(copy.begin() + sector * 512, n, 0);
         if (sector * 512 > at) {
             blocks += std::to_string(at) + " " + std::to_string(sector * 512 - at) + " +\n";
         }
-        blocks += std::to_string(sector * 512) + " 512 -\n";
-        at = sector * 512 + 512;
+        blocks += std::to_string(sector * 512) + " " + std::to_string(n) + " -\n";
+        at = sector * 512 + n;
     }
-    blocks += std::to_string(at) + " " + std::to_string(eof - at) + " +\n";
+    copy.resize(eof / 512 * 512 - 512);
     write_file(map, text(blocks));
     write_file(old_dat, copy);
     FaultyDisk copy_disk;
     copy_disk.bad_sectors = {failing_too};
-    const InProcessRun rescued =
-        salvage({"-m", map, old_dat, new_dat, del_dat}, copy_disk.reader());
+    bool read_past_end = false;
+    auto read = [&, disk = copy_disk.reader()](int fd, void* b, std::size_t n, off_t o) {
+        read_past_end =
+            read_past_end || o + static_cast<off_t>(n) > static_cast<off_t>(copy.size());
+        return disk(fd, b, n, o);
+    };
+    const InProcessRun rescued = salvage({"-m", map, old_dat, new_dat, del_dat}, read);
     EXPECT_EQ(rescued.status, expected.status);
     EXPECT_EQ(rescued.report, expected.report);
     EXPECT_EQ(read_file(new_dat), expected_new);
     EXPECT_TRUE(copy_disk.never_read_a_bad_sector_again());
+    EXPECT_FALSE(read_past_end);
     EXPECT_NE(expected.report.find("Unreadable File Header"), std::string::npos);
 }
 

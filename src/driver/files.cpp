@@ -110,7 +110,8 @@ int open_damaged_file(RunState& state) {
         return status;
     }
     if (state.has_map) {
-        if (const MapFault fault = apply_rescue_map(state.map_name, state.damaged); !fault.ok()) {
+        if (const MapFault fault = apply_rescue_map(state.map_name, state.damaged, kSizeLimit);
+            !fault.ok()) {
             return report_map_failure(state, fault);
         }
     }

@@ -2,6 +2,7 @@
 // quoted so that no byte of it can disturb a terminal or a log.
 #include "driver/map_failure.hpp"
 
+#include <cerrno>
 #include <string_view>
 
 #include "driver/exit_status.hpp"
@@ -64,6 +65,7 @@ std::string what_is_wrong(const RunState& state, const MapFault& fault) {
             return "no status line";
         case Kind::none:
         case Kind::unreadable:
+        case Kind::file_too_large:
             break;  // told otherwise
     }
     return "";
@@ -74,6 +76,10 @@ std::string what_is_wrong(const RunState& state, const MapFault& fault) {
 int report_map_failure(RunState& state, const MapFault& fault) {
     if (fault.kind == MapFault::Kind::unreadable) {
         return report_file_error(state, state.map_name, fault.errnum, kOldOrNewFileFailed);
+    }
+    // The map makes the file as long as the original, which is then refused as it would be.
+    if (fault.kind == MapFault::Kind::file_too_large) {
+        return report_file_error(state, state.old_name, EOVERFLOW, kOldOrNewFileFailed);
     }
     std::string reason = what_is_wrong(state, fault);
     if (fault.line != 0) {

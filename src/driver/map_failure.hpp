@@ -1,5 +1,6 @@
 // A mapfile refused, in words: what the map reader found wrong, told once on standard error as
-// "<mapfile>: <what is wrong>\n".
+// "<mapfile>: <what is wrong>\n", or, for a map that makes the file too large, as the refusal of
+// a file that large.
 #pragma once
 
 #include "driver/run_state.hpp"

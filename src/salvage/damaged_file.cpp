@@ -46,7 +46,17 @@ bool DamagedFile::measure(std::uint64_t& size) {
     return true;
 }
 
-// Grows the bitmap to a bit for every sector below size_.
+void DamagedFile::extend(std::uint32_t size) {
+    if (size <= size_) {
+        return;
+    }
+    const std::uint32_t measured = size_;
+    size_ = size;
+    mark_unreadable_sectors(measured, size);
+}
+
+// Grows the bitmap to a bit for every sector below size_; one growth for a file that is not
+// extended, and amortised by the vector's doubling while a map extends it block by block.
 void DamagedFile::cover_sectors() {
     const std::size_t words = (std::size_t{size_} + kSectorSize - 1) / kSectorSize / 64 + 1;
     if (bad_sectors_.size() < words) {

@@ -115,7 +115,8 @@ bool looks_like_block(const Words& words) {
 // Takes a map's lines in turn, marking the file as its blocks say, and keeps where they reach.
 class MapReader {
   public:
-    explicit MapReader(DamagedFile& file) : file_(file), copy_size_(file.physical_eof()) {}
+    MapReader(DamagedFile& file, std::uint64_t size_limit)
+        : file_(file), copy_size_(file.physical_eof()), size_limit_(size_limit) {}
 
     // Takes line n; returns what is wrong with it, if anything.
     MapFault take(std::uint64_t n, std::string_view line) {
@@ -185,12 +186,19 @@ class MapReader {
         }
         const std::uint64_t end = pos.value + size.value;
         const bool rescued = words.word[2][0] == '+';
-        if (rescued && end > copy_size_) {
-            return fault_at(n, Kind::rescued_past_end, 0, copy_size_);
+        if (end > copy_size_) {
+            // Past the copy's end, the original's bytes are in the file and unreadable.
+            if (rescued) {
+                return fault_at(n, Kind::rescued_past_end, 0, copy_size_);
+            }
+            if (end >= size_limit_) {
+                return fault_at(n, Kind::file_too_large, end);
+            }
+            file_.extend(static_cast<std::uint32_t>(end));
         }
-        if (!rescued && pos.value < copy_size_) {
+        if (!rescued) {
             file_.mark_unreadable_sectors(static_cast<std::uint32_t>(pos.value),
-                                          static_cast<std::uint32_t>(std::min(end, copy_size_)));
+                                          static_cast<std::uint32_t>(end));
         }
         covered_ = end;
         return {};
@@ -203,7 +211,8 @@ class MapReader {
     }
 
     DamagedFile& file_;
-    const std::uint64_t copy_size_;  // the file as measured
+    const std::uint64_t copy_size_;   // the file as measured, before the map extends it
+    const std::uint64_t size_limit_;  // the file must stay below this
     bool seen_status_ = false;
     std::uint64_t covered_ = 0;  // the blocks so far cover 0 to here
 };
@@ -231,14 +240,14 @@ Got next_line(std::FILE* map, std::array<char, kLongestMapLine>& line, std::size
 
 }  // namespace
 
-MapFault apply_rescue_map(const std::string& path, DamagedFile& file) {
+MapFault apply_rescue_map(const std::string& path, DamagedFile& file, std::uint64_t size_limit) {
     std::FILE* map = std::fopen(path.c_str(), "re");
     if (map == nullptr) {
         MapFault fault = fault_at(0, Kind::unreadable);
         fault.errnum = errno;
         return fault;
     }
-    MapReader reader(file);
+    MapReader reader(file, size_limit);
     std::array<char, kLongestMapLine> line;
     std::size_t length = 0;
     MapFault fault;

@@ -32,6 +32,7 @@ struct MapFault {
         misplaced_block,   // found: where it starts; expected: where the blocks before it end
         ends_short,        // found: where the blocks end; expected: the file's size (line 0)
         rescued_past_end,  // expected: the file's size
+        file_too_large,    // found: where the block ends, at or past the size limit
     };
     Kind kind = Kind::none;
     std::uint64_t line = 0;
@@ -44,8 +45,11 @@ struct MapFault {
 };
 
 // Reads the mapfile at path and marks in file (measured) every sector that a block not rescued
-// touches. Reading stops at the first fault, and memory stays bounded whatever the map: a line
+// touches. Where such blocks reach past the file's end, as when the rescue could not read the
+// original's last sectors and the copy stops short, the file is extended to the map's end, every
+// byte past the copy's end unreadable; a block that would make it size_limit bytes or longer is
+// refused. Reading stops at the first fault, and memory stays bounded whatever the map: a line
 // at a time, no longer than kLongestMapLine, and no block kept.
-MapFault apply_rescue_map(const std::string& path, DamagedFile& file);
+MapFault apply_rescue_map(const std::string& path, DamagedFile& file, std::uint64_t size_limit);
 
 }  // namespace datmend
