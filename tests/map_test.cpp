@@ -131,7 +131,7 @@ TEST_F(Map, AMapThatIsNotThisFilesIsRefusedBeforeAnythingIsTouched) {
              Case{status + "0 534 + extra\n", refused("line 2: not a block")},
              Case{status + "0 534 F\n", refused("line 2: unknown status 'F'")},
              Case{status + "0 534 " + word + "\n",
-                  refused("line 2: unknown status '\\x1b[2J" + word.substr(4, 28) + "'...")},
+                  refused("line 2: unknown status '\\x1b[2J" + word.substr(4, 28) + "...'")},
              Case{status + std::string("0 534 +\0-\n", 10),
                   refused("line 2: unknown status '+\\x00-'")},
              Case{status + "0 -534 +\n", refused("line 2: negative number")},

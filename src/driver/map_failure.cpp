@@ -14,7 +14,7 @@ namespace {
 
 constexpr std::size_t kLongestQuote = 32;
 
-// word between single quotes: its first 32 bytes, "..." after them when there are more, every
+// word between single quotes: its first 32 bytes, and "..." when there are more, every
 // byte outside printable ASCII as \xhh.
 std::string quoted(std::string_view word) {
     static constexpr char kHex[] = "0123456789abcdef";
@@ -29,7 +29,7 @@ std::string quoted(std::string_view word) {
             q += kHex[byte & 0xf];
         }
     }
-    return q + (word.size() > kLongestQuote ? "'..." : "'");
+    return q + (word.size() > kLongestQuote ? "...'" : "'");
 }
 
 // What is wrong with the map or one of its lines, without the line's number.
