@@ -122,38 +122,61 @@ TEST_F(FailingDisk, UnreadableSectorsCostOnlyTheRecordsTheyTouch) {
 }
 
 // The standard advice followed: the failing file rescued with GNU ddrescue, and the copy salvaged
-// with its map, gives what salvaging the original on the failing disk gives.
+// with its map, gives what salvaging the original on the failing disk gives; also where the last
+// sectors fail and the copy stops short, with fixed-length records and with variable-length ones.
 TEST_F(FailingDisk, ACopyRescuedByDdrescueSalvagesWithItsMapAsTheOriginal) {
     std::vector<Record> records;
     for (std::size_t i = 0; records.size() * 90 < 200000; ++i) {
         std::string s = "order " + std::to_string(i) + " ";
         s.resize(i % 50 == 0 ? 1500 : 30 + (i * 53) % 120, static_cast<char>('A' + i % 26));
-        records.push_back(make_record(0, text(s)));
+        records.push_back(make_record(i % 7 == 3 ? 1 : 0, text(s)));
     }
-    const LaidOut laid = lay_out(records);
-    write_file(disk.file("old.dat"), laid.file);
-    if (const std::string why = mount_unless_unavailable("0-511,20480-21503,100100-100200");
-        !why.empty()) {
-        GTEST_SKIP() << "FUSE not available: " << why;
+    DatFile fixed(1, 496);  // 51712 bytes
+    DatFile variable;       // 45391 bytes, its last sector 335 bytes long
+    for (std::size_t i = 0; i < 100; ++i) {
+        fixed.add(make_record(i % 9 == 4 ? 1 : 0, Bytes(496, static_cast<std::uint8_t>(i))));
+        variable.add(make_record(i % 9 == 4 ? 1 : 0, Bytes(300 + i * 7 % 301, 'v')));
     }
-    const std::string copy = dir.file("copy.dat");
-    const std::string map = dir.file("copy.map");
-    if (std::system(("ddrescue -q " + on_disk + " " + copy + " " + map).c_str()) != 0) {
-        const char* required = std::getenv("DATMEND_REQUIRE_SYSTEM_TESTS");
-        if (required != nullptr && std::strcmp(required, "1") == 0) {
-            ADD_FAILURE() << "GNU ddrescue is required";
+    ASSERT_EQ(variable.size(), 45391u);
+    struct Case {
+        Bytes file;
+        std::string ranges;
+        bool short_copy;
+    };
+    for (const Case& c : {Case{lay_out(records).file, "0-511,20480-21503,100100-100200", false},
+                          Case{fixed.finish(), "20480-20991,50688-51711", true},
+                          Case{variable.finish(), "44544-45390", true}}) {
+        SCOPED_TRACE(c.ranges);
+        write_file(disk.file("old.dat"), c.file);
+        if (const std::string why = mount_unless_unavailable(c.ranges); !why.empty()) {
+            GTEST_SKIP() << "FUSE not available: " << why;
         }
-        GTEST_SKIP() << "GNU ddrescue (Debian: gddrescue) did not run";
+        const std::string copy = dir.file("copy.dat");
+        const std::string map = dir.file("copy.map");
+        fs::remove(copy);
+        fs::remove(map);
+        if (std::system(("ddrescue -q " + on_disk + " " + copy + " " + map).c_str()) != 0) {
+            const char* required = std::getenv("DATMEND_REQUIRE_SYSTEM_TESTS");
+            if (required != nullptr && std::strcmp(required, "1") == 0) {
+                ADD_FAILURE() << "GNU ddrescue is required";
+            }
+            GTEST_SKIP() << "GNU ddrescue (Debian: gddrescue) did not run";
+        }
+        const auto original = run_tool({on_disk, new_dat, del_dat});
+        const std::string from_copy = dir.file("from-copy.dat");
+        const std::string del_copy = dir.file("del-copy.dat");
+        const auto rescued = run_tool({"-m", map, copy, from_copy, del_copy});
+        EXPECT_EQ(rescued.status, original.status);
+        EXPECT_EQ(rescued.err, "");
+        EXPECT_EQ(rescued.out.substr(banner(copy, from_copy, del_copy).size()),
+                  original.out.substr(banner(on_disk, new_dat, del_dat).size()));
+        EXPECT_EQ(read_file(from_copy), read_file(new_dat));
+        EXPECT_EQ(read_file(del_copy), read_file(del_dat));
+        EXPECT_EQ(fs::file_size(copy) < c.file.size(), c.short_copy);
+        EXPECT_NE(original.out.find("Unreadable Bytes Skipped = "), std::string::npos);
+        umount2(mnt.c_str(), MNT_DETACH);
+        mounted = false;
     }
-    const auto original = run_tool({on_disk, new_dat});
-    const std::string from_copy = dir.file("from-copy.dat");
-    const auto rescued = run_tool({"-m", map, copy, from_copy});
-    EXPECT_EQ(rescued.status, original.status);
-    EXPECT_EQ(rescued.err, "");
-    EXPECT_EQ(rescued.out.substr(banner(copy, from_copy).size()),
-              original.out.substr(banner(on_disk, new_dat).size()));
-    EXPECT_EQ(read_file(from_copy), read_file(new_dat));
-    EXPECT_NE(original.out.find("Unreadable Bytes Skipped = 2048\n"), std::string::npos);
 }
 
 // The header block on an unreadable sector: the records vouch for the file, or, where there is

@@ -111,43 +111,70 @@ TEST_F(Map, AMapThatIsNotThisFilesIsRefusedBeforeAnythingIsTouched) {
     write_file(old_dat, old);
     write_file(new_dat, text("keep"));
     const std::string status = "0 +\n";
+    const auto refused = [&](const std::string& reason) { return map + ": " + reason + "\n"; };
+    const std::string word = "\x1b[2J" + std::string(40, 'w');
     struct Case {
         std::string map;
-        std::string reason;
+        std::string err;  // empty when the map is taken
     };
     for (const Case& c : {
-             Case{status + "0 534 +\n", ""}, Case{"0 + 1\n0 400 -\n400 0x86 +\n# and more\n", ""},
-             Case{"# no lines but comments\n", "no status line"},
-             Case{"0 x\n0 534 +\n", "line 1: unknown status 'x'"},
-             Case{status + "0 534\n", "line 2: not a block"},
-             Case{status + "0 534 + extra\n", "line 2: not a block"},
-             Case{status + "0 534 F\n", "line 2: unknown status 'F'"},
-             Case{status + "0 -534 +\n", "line 2: negative number"},
-             Case{status + "0 99999999999999999999 -\n", "line 2: number too large"},
-             Case{status + "0 0x1G +\n", "line 2: not a number"},
-             Case{status + "0 09 +\n", "line 2: not a number"},
-             Case{status + "0 0 +\n0 534 +\n", "line 2: empty block"},
-             Case{status + "0 500 +\n400 134 -\n", "line 3: block overlaps or is out of order"},
-             Case{status + "0 500 +\n501 33 -\n", "covers 500 bytes, " + old_dat + " has 534"},
-             Case{status + "0 512 +\n", "covers 512 bytes, " + old_dat + " has 534"},
-             Case{status + "0 512 +\n512 100 +\n", "covers 612 bytes, " + old_dat + " has 534"},
+             Case{status + "0 534 +\n", ""},
+             Case{"0 + 1\n0 400 -\n400 0x86 +\n# and more\n", ""},
+             Case{status + "#" + std::string(1023, 'x') + "\n0 534 +", ""},
+             Case{status + "#" + std::string(1024, 'x') + "\n0 534 +\n",
+                  refused("line 2: longer than 1024 bytes")},
+             Case{"", refused("no status line")},
+             Case{"# no lines but comments\n", refused("no status line")},
+             Case{"\n0 534 +\n", refused("no status line")},
+             Case{"0 x\n0 534 +\n", refused("line 1: unknown status 'x'")},
+             Case{status + "0 534\n", refused("line 2: not a block")},
+             Case{status + "0 534 + extra\n", refused("line 2: not a block")},
+             Case{status + "0 534 F\n", refused("line 2: unknown status 'F'")},
+             Case{status + "0 534 " + word + "\n",
+                  refused("line 2: unknown status '\\x1b[2J" + word.substr(4, 28) + "...'")},
+             Case{status + std::string("0 534 +\0-\n", 10),
+                  refused("line 2: unknown status '+\\x00-'")},
+             Case{status + "0 -534 +\n", refused("line 2: negative number")},
+             Case{status + "0 99999999999999999999 -\n", refused("line 2: number too large")},
+             Case{status + "0 0x1G +\n", refused("line 2: not a number")},
+             Case{status + "0 09 +\n", refused("line 2: not a number")},
+             Case{status + "0 0 +\n0 534 +\n", refused("line 2: empty block")},
+             Case{status + "10 524 +\n", refused("line 2: block starts at 10, not at 0")},
+             Case{status + "0 500 +\n400 134 -\n",
+                  refused("line 3: block starts at 400, not at 500")},
+             Case{status + "0 500 +\n501 33 -\n",
+                  refused("line 3: block starts at 501, not at 500")},
+             Case{status + "0 512 +\n", refused("covers 512 bytes, " + old_dat + " has 534")},
+             Case{status + "0 512 +\n512 100 +\n",
+                  refused("line 3: rescued block past the end of " + old_dat + " (534 bytes)")},
+             Case{status + "0 512 +\n512 100 -\n612 1000 +\n",
+                  refused("line 4: rescued block past the end of " + old_dat + " (534 bytes)")},
+             Case{status + "0 512 +\n512 100 -\n612 0x7FFFFD9C ?\n",
+                  old_dat + ": Value too large for defined data type\n"},
              Case{status + "0 512 +\n512 100 -\n612 1000 ?\n", ""},  // the copy stops short
          }) {
         SCOPED_TRACE(c.map);
         write_file(map, text(c.map));
         write_file(new_dat, text("keep"));
         const auto r = run_tool({"-m", map, old_dat, new_dat});
-        if (c.reason.empty()) {
-            EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.err, c.err);
+        if (c.err.empty()) {
             continue;
         }
         EXPECT_EQ(r.status, 2);
-        EXPECT_EQ(r.err, map + ": " + c.reason + "\n");
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(read_file(new_dat), text("keep"));
     }
+    // Memory stays bounded whatever the map: a map with no end and no newline is refused.
+    Stdio limited;
+#if !defined(__SANITIZE_ADDRESS__)  // which cannot run under a limit on address space
+    limited.command = {"sh", "-c", "ulimit -v 16000 && exec \"$0\" \"$@\"", DATMEND_BINARY};
+#endif
+    auto r = run_tool({"-m", "/dev/zero", old_dat, new_dat}, limited);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "/dev/zero: line 1: longer than 1024 bytes\n");
     write_file(new_dat, text("keep"));
-    auto r = run_tool({"-m", dir.file("no.map"), old_dat, new_dat});
+    r = run_tool({"-m", dir.file("no.map"), old_dat, new_dat});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, dir.file("no.map") + ": No such file or directory\n");
     for (const auto& args : std::vector<std::vector<std::string>>{{"-m"},
@@ -170,11 +197,14 @@ TEST_F(Map, AMapThatIsNotThisFilesIsRefusedBeforeAnythingIsTouched) {
 }
 
 // The rescue's zeros and its map against the original on the disk it failed on: the same report,
-// status and files; a read that fails on the copy too is taken as it always is.
+// status and files; a read that fails on the copy too is taken as it always is. The last sectors
+// could not be read either, so the copy stops short, and nothing past its end is read.
 TEST_F(Map, ACopyWithItsMapSalvagesAsTheOriginalOnTheFailingDisk) {
     const LaidOut laid = laid_out();
     const auto eof = static_cast<std::uint32_t>(laid.file.size());
-    const std::set<std::uint32_t> lost{0, 7, (laid.at[20] + 600) / 512, eof / 512 - 2};
+    ASSERT_NE(eof % 512, 0u);
+    const std::set<std::uint32_t> lost{
+        0, 7, (laid.at[20] + 600) / 512, eof / 512 - 3, eof / 512 - 1, eof / 512};
     const std::uint32_t failing_too = 3;  // fails on the copy's disk as well
     write_file(old_dat, laid.file);
     FaultyDisk original;
@@ -187,24 +217,31 @@ TEST_F(Map, ACopyWithItsMapSalvagesAsTheOriginalOnTheFailingDisk) {
     std::string blocks = "0x0 +\n";
     std::uint32_t at = 0;
     for (const std::uint32_t sector : lost) {
-        std::fill_n(copy.begin() + sector * 512, 512, 0);
+        const std::uint32_t n = std::min(512u, eof - sector * 512);
+        std::fill_n(copy.begin() + sector * 512, n, 0);
         if (sector * 512 > at) {
             blocks += std::to_string(at) + " " + std::to_string(sector * 512 - at) + " +\n";
         }
-        blocks += std::to_string(sector * 512) + " 512 -\n";
-        at = sector * 512 + 512;
+        blocks += std::to_string(sector * 512) + " " + std::to_string(n) + " -\n";
+        at = sector * 512 + n;
     }
-    blocks += std::to_string(at) + " " + std::to_string(eof - at) + " +\n";
+    copy.resize(eof / 512 * 512 - 512);
     write_file(map, text(blocks));
     write_file(old_dat, copy);
     FaultyDisk copy_disk;
     copy_disk.bad_sectors = {failing_too};
-    const InProcessRun rescued =
-        salvage({"-m", map, old_dat, new_dat, del_dat}, copy_disk.reader());
+    bool read_past_end = false;
+    auto read = [&, disk = copy_disk.reader()](int fd, void* b, std::size_t n, off_t o) {
+        read_past_end =
+            read_past_end || o + static_cast<off_t>(n) > static_cast<off_t>(copy.size());
+        return disk(fd, b, n, o);
+    };
+    const InProcessRun rescued = salvage({"-m", map, old_dat, new_dat, del_dat}, read);
     EXPECT_EQ(rescued.status, expected.status);
     EXPECT_EQ(rescued.report, expected.report);
     EXPECT_EQ(read_file(new_dat), expected_new);
     EXPECT_TRUE(copy_disk.never_read_a_bad_sector_again());
+    EXPECT_FALSE(read_past_end);
     EXPECT_NE(expected.report.find("Unreadable File Header"), std::string::npos);
 }
 

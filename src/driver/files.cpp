@@ -10,6 +10,7 @@
 #include "driver/aliases.hpp"
 #include "driver/exit_status.hpp"
 #include "driver/failure.hpp"
+#include "driver/map_failure.hpp"
 #include "salvage/rescue_map.hpp"
 #include "writer/target.hpp"
 
@@ -118,9 +119,9 @@ int open_damaged_file(RunState& state) {
         return status;
     }
     if (state.has_map) {
-        const std::string wrong = apply_rescue_map(state.map_name, state.damaged, state.old_name);
-        if (!wrong.empty()) {
-            return report_failure(state, state.map_name, wrong, kOldOrNewFileFailed);
+        if (const MapFault fault = apply_rescue_map(state.map_name, state.damaged, kSizeLimit);
+            !fault.ok()) {
+            return report_map_failure(state, fault);
         }
     }
     return 0;

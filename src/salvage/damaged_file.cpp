@@ -43,12 +43,25 @@ bool DamagedFile::measure(std::uint64_t& size) {
     size_ = static_cast<std::uint32_t>(
         std::min<std::uint64_t>(size, std::numeric_limits<std::uint32_t>::max()));
     length_ = 0;
-    const std::size_t sectors = (std::size_t{size_} + kSectorSize - 1) / kSectorSize;
-    bad_sectors_ = std::make_unique<std::uint64_t[]>(sectors / 64 + 1);
-    shrunk_to_ = size_;
-    any_unreadable_ = false;
-    unreadable_bytes_ = 0;
     return true;
+}
+
+void DamagedFile::extend(std::uint32_t size) {
+    if (size <= size_) {
+        return;
+    }
+    const std::uint32_t measured = size_;
+    size_ = size;
+    mark_unreadable_sectors(measured, size);
+}
+
+// Grows the bitmap to a bit for every sector below size_; one growth for a file that is not
+// extended, and amortised by the vector's doubling while a map extends it block by block.
+void DamagedFile::cover_sectors() {
+    const std::size_t words = (std::size_t{size_} + kSectorSize - 1) / kSectorSize / 64 + 1;
+    if (bad_sectors_.size() < words) {
+        bad_sectors_.resize(words);
+    }
 }
 
 void DamagedFile::close() {
@@ -66,6 +79,7 @@ std::span<const std::uint8_t> DamagedFile::load(std::uint32_t offset, std::size_
     if (fd_ < 0 || offset >= size_) {
         return {};
     }
+    cover_sectors();
     std::uint32_t start = sector_start(offset);
     if (held_ != kNothingHeld) {
         const std::uint32_t from = sector_start(held_);
@@ -147,6 +161,7 @@ void DamagedFile::read_sectors(std::uint32_t first, std::uint32_t end) {
 }
 
 void DamagedFile::mark_unreadable_sectors(std::uint32_t first, std::uint32_t end) {
+    cover_sectors();
     for (std::uint32_t sector = sector_start(first); sector < end && sector < size_;
          sector += kSectorSize) {
         record_unreadable_sector(sector);
@@ -163,7 +178,7 @@ void DamagedFile::record_unreadable_sector(std::uint32_t offset) {
     word |= bit;
     any_unreadable_ = true;
     const std::uint32_t first = sector * kSectorSize;
-    const std::uint32_t end = std::min(first + kSectorSize, shrunk_to_);
+    const std::uint32_t end = std::min(first + kSectorSize, readable_end());
     if (first < end) {
         unreadable_bytes_ += end - first;
         zero_held(first, end);
@@ -171,18 +186,19 @@ void DamagedFile::record_unreadable_sector(std::uint32_t offset) {
 }
 
 void DamagedFile::record_shrink(std::uint32_t first) {
-    if (first >= shrunk_to_) {
+    const std::uint32_t end = readable_end();
+    if (first >= end) {
         return;
     }
     // The bytes of readable sectors from first on are lost now; those of bad ones already were.
-    for (std::uint32_t from = first; from < shrunk_to_;) {
-        const std::uint32_t sector_end = std::min(sector_start(from) + kSectorSize, shrunk_to_);
+    for (std::uint32_t from = first; from < end;) {
+        const std::uint32_t sector_end = std::min(sector_start(from) + kSectorSize, end);
         if (!is_bad_sector(from / kSectorSize)) {
             unreadable_bytes_ += sector_end - from;
         }
         from = sector_end;
     }
-    zero_held(first, shrunk_to_);
+    zero_held(first, end);
     shrunk_to_ = first;
     any_unreadable_ = true;
 }
@@ -198,14 +214,15 @@ void DamagedFile::zero_held(std::uint32_t first, std::uint32_t end) {
 }
 
 bool DamagedFile::is_bad_sector(std::uint32_t sector) const {
-    return ((bad_sectors_[sector / 64] >> (sector % 64)) & 1) != 0;
+    return sector / 64 < bad_sectors_.size() &&
+           ((bad_sectors_[sector / 64] >> (sector % 64)) & 1) != 0;
 }
 
 // The first sector from first up to end (exclusive) that is bad, or good when bad is false; end
 // when there is none. A word of the bitmap at a time.
 std::uint32_t DamagedFile::find_sector(std::uint32_t first, std::uint32_t end, bool bad) const {
     for (std::uint32_t sector = first; sector < end;) {
-        std::uint64_t word = bad_sectors_[sector / 64];
+        std::uint64_t word = sector / 64 < bad_sectors_.size() ? bad_sectors_[sector / 64] : 0;
         if (!bad) {
             word = ~word;
         }
@@ -219,7 +236,7 @@ std::uint32_t DamagedFile::find_sector(std::uint32_t first, std::uint32_t end, b
 }
 
 std::uint32_t DamagedFile::first_unreadable(std::uint32_t offset, std::uint32_t limit) const {
-    const std::uint32_t end = std::min(limit, shrunk_to_);
+    const std::uint32_t end = std::min(limit, readable_end());
     if (offset >= end) {
         return std::min(offset, limit);
     }
@@ -229,7 +246,7 @@ std::uint32_t DamagedFile::first_unreadable(std::uint32_t offset, std::uint32_t 
 }
 
 std::uint32_t DamagedFile::unreadable_until(std::uint32_t offset, std::uint32_t limit) const {
-    const std::uint32_t end = std::min(limit, shrunk_to_);
+    const std::uint32_t end = std::min(limit, readable_end());
     if (offset >= end) {
         return limit;  // nothing readable is left before limit
     }

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <span>
+#include <vector>
 
 namespace datmend {
 
@@ -37,8 +38,14 @@ class DamagedFile {
     bool open(const char* name);
     // Takes the size of the file by seeking to its end; false with errno set when it cannot
     // seek. Reads stop at this size; if the file shrinks, the bytes it lost are unreadable.
+    // What has been found unreadable is left as it is.
     bool measure(std::uint64_t& size);
-    // The measured size (capped below 2^32): nothing at or past it is read.
+    // Takes the file to be size bytes long where that is longer than measured, as the original
+    // of a rescued copy that stops short is: every sector from the one that holds the measured
+    // end on is unreadable, exactly like one whose read fails, and is never read.
+    void extend(std::uint32_t size);
+    // The file's size (capped below 2^32), as measured or extended: nothing at or past it is
+    // read.
     std::uint32_t physical_eof() const { return size_; }
     // Closes the file and releases the window; what was found unreadable is still known.
     void close();
@@ -95,7 +102,7 @@ class DamagedFile {
     // How many bytes have been found unreadable so far.
     std::uint64_t unreadable_bytes() const { return unreadable_bytes_; }
     // Takes every sector that first to end touches as unreadable, as if its read had failed:
-    // it is never read. Bytes past the measured size are not in the file and are left out.
+    // it is never read. Bytes past the file's size are not in it and are left out.
     void mark_unreadable_sectors(std::uint32_t first, std::uint32_t end);
 
   private:
@@ -106,6 +113,8 @@ class DamagedFile {
     void record_unreadable_sector(std::uint32_t offset);
     void record_shrink(std::uint32_t first);
     void zero_held(std::uint32_t first, std::uint32_t end);
+    void cover_sectors();
+    std::uint32_t readable_end() const { return std::min(shrunk_to_, size_); }
     bool is_bad_sector(std::uint32_t sector) const;
     std::uint32_t find_sector(std::uint32_t first, std::uint32_t end, bool bad) const;
     std::uint32_t first_unreadable(std::uint32_t offset, std::uint32_t limit) const;
@@ -113,17 +122,19 @@ class DamagedFile {
 
     ReadFunction read_;
     int fd_ = -1;
-    std::uint32_t size_ = 0;  // the measured size; nothing at or past it is read
+    std::uint32_t size_ = 0;  // measured or extended; nothing at or past it is read
     std::unique_ptr<std::uint8_t[]> window_;
     std::uint32_t start_ = 0;  // file offset of window_[0], a multiple of kSectorSize
     std::size_t length_ = 0;   // bytes of the window that hold the file; <= kWindowSize
     static constexpr std::uint32_t kNothingHeld = ~std::uint32_t{0};
     std::uint32_t held_ = kNothingHeld;
-    // What was found unreadable: a bit per sector (bit s % 64 of word s / 64), taken when the
-    // file is measured, so that memory is bounded by the file's size whatever the damage (a
-    // 2 GiB file's bitmap is 512 KiB); and where the file was found to end short of its size.
-    std::unique_ptr<std::uint64_t[]> bad_sectors_;
-    std::uint32_t shrunk_to_ = 0;  // every byte from here to size_ is unreadable
+    // What was found unreadable: a bit per sector (bit s % 64 of word s / 64), sized for the
+    // file before its first read or mark and grown only when the file is extended, so that
+    // memory is bounded by the file's size whatever the damage (a 2 GiB file's bitmap is
+    // 512 KiB); a word it does not have yet is all readable. And where the file was found to
+    // end short of its size.
+    std::vector<std::uint64_t> bad_sectors_;
+    std::uint32_t shrunk_to_ = ~std::uint32_t{0};  // every byte from here to size_ is unreadable
     bool any_unreadable_ = false;
     std::uint64_t unreadable_bytes_ = 0;  // below size_, each counted once
 };
