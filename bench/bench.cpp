@@ -103,11 +103,11 @@ Timing run_on_failing_disk(std::vector<std::string> args, bool every_other) {
             argv.push_back(a.data());
         }
         argv.push_back(nullptr);
-        datmend::RunState state;
-        state.damaged.set_read_function([every_other](int fd, void* buf, std::size_t n, off_t at) {
+        datmend::Surroundings around;
+        around.read = [every_other](int fd, void* buf, std::size_t n, off_t at) {
             return failing_read(fd, buf, n, at, every_other);
-        });
-        const int status = datmend::run_datmend(state, static_cast<int>(args.size()), argv.data());
+        };
+        const int status = datmend::run_datmend(around, static_cast<int>(args.size()), argv.data());
         std::fflush(stdout);
         _exit(status);
     }

@@ -232,29 +232,25 @@ InProcessRun salvage(const std::vector<std::string>& names,
     const ReportFile own;
     const int report = report_fd >= 0 ? report_fd : own.fd();
     InProcessRun run;
-    {
-        datmend::RunState state;
-        if (calls != nullptr) {
-            state.calls = calls;
-        }
-        if (read) {
-            state.damaged.set_read_function(read);
-        }
-        state.report.set_descriptor(report);
-        state.err = open_memstream(&errors, &length);
-        // The run holds the fatal signals off once it starts to change names, for good.
-        sigset_t signals;
-        sigprocmask(SIG_SETMASK, nullptr, &signals);
-        run.status = datmend::run_datmend(state, static_cast<int>(args.size()), argv.data());
-        sigprocmask(SIG_SETMASK, &signals, nullptr);
-        const auto& c = state.counts;
-        run.accounted =
-            c.active_bytes + c.deleted_bytes + c.overhead_bytes + state.damage.dumped_bytes;
-        run.errors = state.damage.error_count;
-        run.active = c.active;
-        run.header_rebuilt = state.header_rebuilt;
-        std::fclose(state.err);
+    datmend::Surroundings around;
+    around.report_fd = report;
+    around.err = open_memstream(&errors, &length);
+    around.read = read;
+    if (calls != nullptr) {
+        around.calls = calls;
     }
+    // The run holds the fatal signals off once it starts to change names, for good.
+    sigset_t signals;
+    sigprocmask(SIG_SETMASK, nullptr, &signals);
+    datmend::Results results;
+    run.status = datmend::run_datmend(around, static_cast<int>(args.size()), argv.data(), &results);
+    sigprocmask(SIG_SETMASK, &signals, nullptr);
+    const auto& c = results.counts;
+    run.accounted = c.active_bytes + c.deleted_bytes + c.overhead_bytes + results.dumped_bytes;
+    run.errors = results.error_count;
+    run.active = c.active;
+    run.header_rebuilt = results.header_rebuilt;
+    std::fclose(around.err);
     if (report_fd < 0) {
         run.report = read_all(report);
     }

@@ -55,8 +55,9 @@ constexpr const char* kCopyrightText =
 
 }  // namespace
 
-Request parse_command_line(RunState& state, int argc, char* argv[]) {
+CommandLine parse_command_line(int argc, char* argv[]) {
     constexpr std::string_view kLong = "--mapfile";
+    CommandLine line;
     int i = 1;
     for (; i < argc; ++i) {
         const std::string_view arg = argv[i];
@@ -64,38 +65,40 @@ Request parse_command_line(RunState& state, int argc, char* argv[]) {
             ++i;
             break;
         }
-        if (arg == "--help") {
-            return Request::help;
+        if (arg == "--help" || arg == "--version") {
+            line.request = arg == "--help" ? Request::help : Request::version;
+            return line;
         }
-        if (arg == "--version") {
-            return Request::version;
-        }
+        std::string map;
         if (arg == "-m" || arg == kLong) {
             if (++i == argc) {
-                return Request::wrong;
+                line.request = Request::wrong;
+                return line;
             }
-            state.map_name = argv[i];
+            map = argv[i];
         } else if (arg.starts_with(kLong) && arg[kLong.size()] == '=') {
-            state.map_name = arg.substr(kLong.size() + 1);
+            map = arg.substr(kLong.size() + 1);
         } else {
             break;  // the first file name
         }
-        if (state.map_name.empty()) {
-            return Request::wrong;
+        if (map.empty()) {
+            line.request = Request::wrong;
+            return line;
         }
-        state.has_map = true;
+        line.names.mapfile = map;
     }
     const int names = argc - i;
     if (names < 2 || names > 3) {
-        return Request::wrong;
+        line.request = Request::wrong;
+        return line;
     }
-    state.old_name = argv[i];
-    state.new_name = argv[i + 1];
-    state.has_deleted_file = names == 3;
-    if (state.has_deleted_file) {
-        state.deleted_name = argv[i + 2];
+    line.names.old_file = argv[i];
+    line.names.new_file = argv[i + 1];
+    if (names == 3) {
+        line.names.deleted_file = argv[i + 2];
     }
-    return Request::salvage;
+    line.request = Request::salvage;
+    return line;
 }
 
 void print_help(Writer& out) {

@@ -2,23 +2,38 @@
 // or --help or --version; and the texts printed for it.
 #pragma once
 
-#include "driver/run_state.hpp"
+#include <optional>
+#include <string>
+
 #include "io/writer.hpp"
 
 namespace datmend {
 
 // What the command line asks for.
 enum class Request {
-    salvage,  // the names are in the run state
+    salvage,  // with the names
     help,     // --help
     version,  // --version
     wrong,    // a mapfile option without a name, or not two or three file names
 };
 
-// Takes the mapfile's name and the file names into the run state. Options come only before the
-// first file name; every other argument is a file name, whatever it begins with. The first
-// --help or --version is answered, whatever follows it.
-Request parse_command_line(RunState& state, int argc, char* argv[]);
+// The files a salvage is given, as named on the command line.
+struct Names {
+    std::string old_file;
+    std::string new_file;
+    std::optional<std::string> deleted_file;  // the third file name, when given
+    std::optional<std::string> mapfile;       // the rescued copy's map, when given
+};
+
+struct CommandLine {
+    Request request = Request::wrong;
+    Names names;  // only for a salvage
+};
+
+// What the command line asks for. Options come only before the first file name; every other
+// argument is a file name, whatever it begins with. The first --help or --version is answered,
+// whatever follows it.
+CommandLine parse_command_line(int argc, char* argv[]);
 
 // The usage line and the text that explains what the tool does.
 void print_help(Writer& out);

@@ -1,11 +1,13 @@
 // Run order: command line, the three files, the header block, the walk and the copy loop, the
-// summary. Everything that could harm the user's files is refused before an output file is
-// created, and a report that could not be written is a failure, told once the files are complete.
+// outputs committed, the summary. Everything that could harm the user's files is refused before
+// an output file is created, and a report that could not be written is a failure, told once the
+// files are complete. Each step is handed what it reads and returns what it found; only the
+// damaged file and the report live for the whole run.
 #include "driver/entry.hpp"
 
 #include <cerrno>
-#include <cstdio>
 #include <new>
+#include <vector>
 
 #include "driver/command_line.hpp"
 #include "driver/descriptors.hpp"
@@ -13,84 +15,66 @@
 #include "driver/failure.hpp"
 #include "driver/files.hpp"
 #include "driver/header_block.hpp"
-#include "driver/summary.hpp"
+#include "driver/outputs.hpp"
+#include "salvage/header_judgement.hpp"
+#include "salvage/walk.hpp"
 #include "writer/commit.hpp"
+#include "writer/copy.hpp"
 #include "writer/temporaries.hpp"
 
 namespace datmend {
 
 namespace {
 
-// "<label><name>\n", written as it is: a name of any length costs no memory.
-void print_name(Writer& out, const char* label, const std::string& name) {
-    out.write(label);
-    out.write(name.data(), name.size());
-    out.write("\n");
+// Where a run speaks: the report on standard output, the failure lines on standard error.
+struct Console {
+    Writer report;
+    std::FILE* err;
+};
+
+// Writes out the rest of the report; true, after saying so on standard error, when some of it
+// could not be written.
+bool report_lost(Console& console) {
+    if (console.report.flush()) {
+        return false;
+    }
+    report_file_error(console.err, "standard output", console.report.error(), kReportLost);
+    return true;
 }
 
-void print_banner(RunState& state) {
-    Writer& out = state.report;
-    out.write("VARQ Datmend Utility:\n");
-    print_name(out, "              Input Filename = ", state.old_name);
-    print_name(out, "             Output Filename = ", state.new_name);
-    if (state.has_deleted_file) {
-        print_name(out, "    Deleted Records Filename = ", state.deleted_name);
-    }
+// A start-up failure's status, which says more than a lost report would.
+int stop(Console& console, int status) {
+    report_lost(console);
+    return status;
 }
 
-// The table of outputs, from the names: the new file, the deleted-records file, and the mapfile,
-// which no output may be.
-void list_outputs(RunState& state) {
-    state.outputs.add(state.new_name, kOldOrNewFileFailed, Output::Kind::patched, *state.calls);
-    if (state.has_deleted_file) {
-        state.outputs.add(state.deleted_name, kDeletedFileFailed, Output::Kind::streamed,
-                          *state.calls);
-    }
-    if (state.has_map) {
-        state.outputs.add(state.map_name, kOldOrNewFileFailed, Output::Kind::guarded, *state.calls);
-    }
-}
-
-// Everything before the walk: the names refused or passed, the file header judged, the output
-// files opened, the header reported and the header block written. Nothing is printed before the
-// outputs are open, and a file that is not a data file touches no output. Returns 0, or the exit
-// status of a start-up failure.
-int start_up(RunState& state) {
-    list_outputs(state);
-    if (int status = open_damaged_file(state)) {
-        return status;
-    }
-    if (int status = refuse_output_names(state)) {
-        return status;
-    }
-    switch (judge_file_header(state)) {
-        case HeaderVerdict::no_header:
-            state.report.print("Bad File Header %d\n", 0);
-            return kBadFileHeader;
-        case HeaderVerdict::refused:
-            print_banner(state);
-            print_refused_header(state);
-            return kRefusedHeader;
-        case HeaderVerdict::whole:
-        case HeaderVerdict::rebuilt:
+// The answer to --help, --version or a command line that names no salvage.
+int answer(Console& console, Request request) {
+    switch (request) {
+        case Request::help:
+            print_help(console.report);
+            print_options(console.report);
             break;
+        case Request::version:
+            print_version(console.report);
+            break;
+        case Request::wrong:
+        case Request::salvage:
+            print_help(console.report);
+            return stop(console, kBadCommandLine);
     }
-    if (int status = open_output_files(state)) {
-        return status;
-    }
-    print_banner(state);
-    report_file_header(state);
-    return write_header_block(state);
+    return report_lost(console) ? kReportLost : kAnswered;
 }
 
 // The outputs completed: the new file's header patched, each flushed, synced, given its owner,
 // mode and attributes and closed, and only then every name changed, as one.
-WriteFailure finish_outputs(RunState& state) {
-    OutputFile& new_file = state.outputs.new_file();
-    if (!new_file.writer().flush() || !patch_new_header(state)) {
+WriteFailure finish_outputs(Outputs& outputs, const FileHeader& header, std::uint32_t new_eof,
+                            Writer& report) {
+    OutputFile& new_file = outputs.new_file();
+    if (!new_file.writer().flush() || !patch_new_header(new_file, header, new_eof)) {
         return {&new_file.writer(), new_file.error()};
     }
-    const std::vector<OutputFile*> files = state.outputs.files();
+    const std::vector<OutputFile*> files = outputs.files();
     for (OutputFile* file : files) {
         if (!file->complete()) {
             return {&file->writer(), file->error()};
@@ -98,71 +82,93 @@ WriteFailure finish_outputs(RunState& state) {
     }
     // What the walk printed goes out while a signal may still stop the run; once the names
     // change, only the summary is left to write.
-    state.report.flush();
+    report.flush();
     return commit_outputs(files);
 }
 
-// The walk from the first record on, then the output files completed.
-WriteFailure write_new_files(RunState& state) {
-    const FrameRules rules = frame_rules(state.file_header, state.damaged.physical_eof());
-    Walk walk(state.damaged, rules, kHeaderBlockSize, &state.damage);
-    const WriteFailure failure = copy_records(walk, state.outputs.new_file().writer(),
-                                              state.outputs.deleted_file(), state.counts);
-    state.damaged.close();
-    return failure ? failure : finish_outputs(state);
-}
-
-// Writes out the rest of the report; true, after saying so on standard error, when some of it
-// could not be written.
-bool report_lost(RunState& state) {
-    if (state.report.flush()) {
-        return false;
+// The salvage of the files names gives, its results in results as they are found.
+int salvage(const Surroundings& around, const Names& names, Console& console, Results& results) {
+    DamagedFile file;
+    if (around.read) {
+        file.set_read_function(around.read);
     }
-    report_file_error(state, "standard output", state.report.error(), kReportLost);
-    return true;
+    Outputs outputs(names, *around.calls);
+    const int report_fd = console.report.descriptor();
+    if (int status = open_damaged_file(names, file, report_fd, console.err)) {
+        return stop(console, status);
+    }
+    if (int status = refuse_output_names(outputs, names.old_file, file, report_fd, console.err)) {
+        return stop(console, status);
+    }
+    // Nothing is printed before the outputs are open, and a file that is not a data file touches
+    // no output.
+    const HeaderJudgement judgement = judge_file_header(file);
+    if (int status = report_stopping_header(console.report, names, judgement)) {
+        return stop(console, status);
+    }
+    if (int status = open_output_files(outputs, file, console.err)) {
+        return stop(console, status);
+    }
+    print_banner(console.report, names);
+    DamageLog damage(console.report);
+    report_file_header(console.report, damage, file, judgement);
+    results.header_rebuilt = judgement.verdict == HeaderVerdict::rebuilt;
+    Writer& new_file = outputs.new_file().writer();
+    if (!write_header_block(new_file, file, judgement.header)) {
+        return stop(console,
+                    report_write_failure(console.err, outputs, {&new_file, new_file.error()}));
+    }
+
+    Walk walk(file, frame_rules(judgement.header, file.physical_eof()), kHeaderBlockSize, &damage);
+    const Copied copied = copy_records(walk, new_file, outputs.deleted_file());
+    file.close();
+    results.counts = copied.counts;
+    results.error_count = damage.error_count;
+    results.dumped_bytes = damage.dumped_bytes;
+    results.unreadable_bytes = file.unreadable_bytes();
+    results.physical_eof = file.physical_eof();
+    results.new_eof = static_cast<std::uint32_t>(new_file.written());
+    WriteFailure failure = copied.failure;
+    if (!failure) {
+        failure = finish_outputs(outputs, judgement.header, results.new_eof, console.report);
+    }
+    if (failure) {
+        report_lost(console);
+        return report_write_failure(console.err, outputs, failure);
+    }
+    print_summary(console.report, results, names.deleted_file.has_value());
+    return report_lost(console) ? kReportLost : exit_status_for(results.error_count);
 }
 
 }  // namespace
 
-int run_datmend(RunState& state, int argc, char* argv[]) {
-    switch (parse_command_line(state, argc, argv)) {
-        case Request::help:
-            print_help(state.report);
-            print_options(state.report);
-            return report_lost(state) ? kReportLost : kAnswered;
-        case Request::version:
-            print_version(state.report);
-            return report_lost(state) ? kReportLost : kAnswered;
-        case Request::wrong:
-            print_help(state.report);
-            report_lost(state);  // the wrong command line says more than a lost report would
-            return kBadCommandLine;
-        case Request::salvage:
-            break;
+int run_datmend(const Surroundings& around, int argc, char* argv[], Results* results) {
+    Console console{Writer(kReportBufferSize, around.report_fd), around.err};
+    if (around.report_errnum != 0) {
+        console.report.fail(around.report_errnum);
     }
-    if (int status = start_up(state)) {
-        report_lost(state);  // the start-up status says more than a lost report would
-        return status;
+    const CommandLine line = parse_command_line(argc, argv);
+    if (line.request != Request::salvage) {
+        return answer(console, line.request);
     }
-    if (WriteFailure failure = write_new_files(state)) {
-        report_lost(state);
-        return report_write_failure(state, failure);
+    Results found;
+    const int status = salvage(around, line.names, console, found);
+    if (results != nullptr) {
+        *results = found;
     }
-    print_summary(state);
-    return report_lost(state) ? kReportLost : exit_status_for(state.damage.error_count);
+    return status;
 }
 
 int datmend_main(int argc, char* argv[]) {
-    const bool output_open = set_up_standard_descriptors();
+    Surroundings around;
+    if (!set_up_standard_descriptors()) {
+        around.report_errnum = EBADF;
+    }
     remove_temporaries_on_fatal_signals();
     try {
-        RunState state;
-        if (!output_open) {
-            state.report.fail(EBADF);
-        }
-        return run_datmend(state, argc, argv);
+        return run_datmend(around, argc, argv);
     } catch (const std::bad_alloc&) {
-        // The run state is gone, and with it every temporary file.
+        // The run is gone, and with it every temporary file.
         std::fputs("datmend: Cannot allocate memory\n", stderr);
         return kOldOrNewFileFailed;
     }

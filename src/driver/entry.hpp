@@ -1,15 +1,31 @@
 // The tool's entry: runs one salvage from the command line and returns the exit status.
 #pragma once
 
-#include "driver/run_state.hpp"
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "driver/report.hpp"
+#include "io/system_calls.hpp"
+#include "salvage/damaged_file.hpp"
 
 namespace datmend {
 
-// Returns one of the exit statuses of exit_status.hpp. The state holds the run's results
-// afterwards.
-int run_datmend(RunState& state, int argc, char* argv[]);
+// What a run is given besides its command line: where the report and the failure lines go, and
+// the seams through which the damaged file is read and the outputs written, which tests replace.
+struct Surroundings {
+    int report_fd = STDOUT_FILENO;
+    int report_errnum = 0;  // the report counts as lost from the start (standard output closed)
+    std::FILE* err = stderr;
+    DamagedFile::ReadFunction read;  // empty: pread(2)
+    const SystemCalls* calls = &real_system_calls();
+};
 
-// main()'s call: a fresh run state on standard output and standard error.
+// Returns one of the exit statuses of exit_status.hpp; a salvage's results go to results when it
+// is given.
+int run_datmend(const Surroundings& around, int argc, char* argv[], Results* results = nullptr);
+
+// main()'s call: a run on standard output and standard error.
 int datmend_main(int argc, char* argv[]);
 
 }  // namespace datmend

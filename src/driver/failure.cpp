@@ -3,23 +3,20 @@
 
 #include <cstring>
 
-#include "driver/exit_status.hpp"
-
 namespace datmend {
 
-int report_failure(RunState& state, const std::string& name, const std::string& reason,
-                   int status) {
-    std::fprintf(state.err, "%s: %s\n", name.c_str(), reason.c_str());
+int report_failure(std::FILE* err, const std::string& name, const std::string& reason, int status) {
+    std::fprintf(err, "%s: %s\n", name.c_str(), reason.c_str());
     return status;
 }
 
-int report_file_error(RunState& state, const std::string& name, int errnum, int status) {
-    return report_failure(state, name, std::strerror(errnum), status);
+int report_file_error(std::FILE* err, const std::string& name, int errnum, int status) {
+    return report_failure(err, name, std::strerror(errnum), status);
 }
 
-int report_write_failure(RunState& state, const WriteFailure& failure) {
-    const Output& output = state.outputs.failed(failure);
-    return report_file_error(state, output.name, failure.errnum, output.status);
+int report_write_failure(std::FILE* err, const Outputs& outputs, const WriteFailure& failure) {
+    const Output& output = outputs.failed(failure);
+    return report_file_error(err, output.name, failure.errnum, output.status);
 }
 
 }  // namespace datmend

@@ -33,7 +33,7 @@ std::string quoted(std::string_view word) {
 }
 
 // What is wrong with the map or one of its lines, without the line's number.
-std::string what_is_wrong(const RunState& state, const MapFault& fault) {
+std::string what_is_wrong(const std::string& old_file, const MapFault& fault) {
     using Kind = MapFault::Kind;
     switch (fault.kind) {
         case Kind::line_too_long:
@@ -56,10 +56,10 @@ std::string what_is_wrong(const RunState& state, const MapFault& fault) {
             return "block starts at " + std::to_string(fault.found) + ", not at " +
                    std::to_string(fault.expected);
         case Kind::ends_short:
-            return "covers " + std::to_string(fault.found) + " bytes, " + state.old_name + " has " +
+            return "covers " + std::to_string(fault.found) + " bytes, " + old_file + " has " +
                    std::to_string(fault.expected);
         case Kind::rescued_past_end:
-            return "rescued block past the end of " + state.old_name + " (" +
+            return "rescued block past the end of " + old_file + " (" +
                    std::to_string(fault.expected) + " bytes)";
         case Kind::no_status_line:
             return "no status line";
@@ -73,19 +73,20 @@ std::string what_is_wrong(const RunState& state, const MapFault& fault) {
 
 }  // namespace
 
-int report_map_failure(RunState& state, const MapFault& fault) {
+int report_map_failure(std::FILE* err, const std::string& mapfile, const std::string& old_file,
+                       const MapFault& fault) {
     if (fault.kind == MapFault::Kind::unreadable) {
-        return report_file_error(state, state.map_name, fault.errnum, kOldOrNewFileFailed);
+        return report_file_error(err, mapfile, fault.errnum, kOldOrNewFileFailed);
     }
     // The map makes the file as long as the original, which is then refused as it would be.
     if (fault.kind == MapFault::Kind::file_too_large) {
-        return report_file_error(state, state.old_name, EOVERFLOW, kOldOrNewFileFailed);
+        return report_file_error(err, old_file, EOVERFLOW, kOldOrNewFileFailed);
     }
-    std::string reason = what_is_wrong(state, fault);
+    std::string reason = what_is_wrong(old_file, fault);
     if (fault.line != 0) {
         reason = "line " + std::to_string(fault.line) + ": " + reason;
     }
-    return report_failure(state, state.map_name, reason, kOldOrNewFileFailed);
+    return report_failure(err, mapfile, reason, kOldOrNewFileFailed);
 }
 
 }  // namespace datmend

@@ -3,12 +3,16 @@
 // a file that large.
 #pragma once
 
-#include "driver/run_state.hpp"
+#include <cstdio>
+#include <string>
+
 #include "salvage/rescue_map.hpp"
 
 namespace datmend {
 
-// Tells what is wrong with the map (fault is not ok) and returns the exit status.
-int report_map_failure(RunState& state, const MapFault& fault);
+// Tells on err what is wrong with the map of old_file (fault is not ok) and returns the exit
+// status.
+int report_map_failure(std::FILE* err, const std::string& mapfile, const std::string& old_file,
+                       const MapFault& fault);
 
 }  // namespace datmend

@@ -3,7 +3,20 @@
 
 #include <algorithm>
 
+#include "driver/exit_status.hpp"
+
 namespace datmend {
+
+Outputs::Outputs(const Names& names, const SystemCalls& calls) {
+    entries_.emplace_back(names.new_file, kOldOrNewFileFailed, Output::Kind::patched, calls);
+    if (names.deleted_file) {
+        entries_.emplace_back(*names.deleted_file, kDeletedFileFailed, Output::Kind::streamed,
+                              calls);
+    }
+    if (names.mapfile) {
+        entries_.emplace_back(*names.mapfile, kOldOrNewFileFailed, Output::Kind::guarded, calls);
+    }
+}
 
 Writer* Outputs::deleted_file() {
     for (Output& output : entries_) {

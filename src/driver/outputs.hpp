@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/command_line.hpp"
 #include "io/system_calls.hpp"
 #include "io/writer.hpp"
 #include "writer/output_file.hpp"
@@ -31,14 +32,17 @@ struct Output {
     OutputFile file;      // open only for an output
 };
 
-// In the order of the command line: the new file first.
+// In the order of the command line: the new file, the deleted-records file when one is named,
+// and the mapfile, which no output may be.
 class Outputs {
   public:
-    Output& add(std::string name, int status, Output::Kind kind, const SystemCalls& calls) {
-        return entries_.emplace_back(std::move(name), status, kind, calls);
-    }
+    // The table for names, each output to be written through calls.
+    Outputs(const Names& names, const SystemCalls& calls);
+
     auto begin() { return entries_.begin(); }
     auto end() { return entries_.end(); }
+    auto begin() const { return entries_.begin(); }
+    auto end() const { return entries_.end(); }
 
     // The new file, always the first entry; the deleted-records file's writer, nullptr when
     // none was named.

@@ -73,8 +73,9 @@ void DamagedFile::close() {
     length_ = 0;
 }
 
-// Moves the window to the sector that holds offset (or the held offset, where the n bytes still
-// fit), keeping what it already holds from there on, and fills the rest of it from the file.
+// Moves the window to the sector that holds offset (or the held offset's, where the n bytes
+// fit from there), keeping what it already holds from there on, and fills the rest of it from
+// the file.
 std::span<const std::uint8_t> DamagedFile::load(std::uint32_t offset, std::size_t n) {
     if (fd_ < 0 || offset >= size_) {
         return {};
@@ -85,8 +86,6 @@ std::span<const std::uint8_t> DamagedFile::load(std::uint32_t offset, std::size_
         const std::uint32_t from = sector_start(held_);
         if (from <= offset && std::uint64_t{offset} + n <= std::uint64_t{from} + kWindowSize) {
             start = from;
-        } else {
-            held_ = kNothingHeld;  // too far to keep: from now on the window only moves on
         }
     }
     std::size_t kept = 0;
@@ -119,20 +118,28 @@ void DamagedFile::fill(std::uint32_t first, std::uint32_t end) {
     }
 }
 
-// Reads first to end with as few calls as the system allows; after a failed call, the rest of
-// the range is read sector by sector.
-void DamagedFile::read_range(std::uint32_t first, std::uint32_t end) {
+// Reads from first towards end with as few calls as the system allows, again after an
+// interruption; first moves past what was read. A read that finds the end of the file records
+// that the file has shrunk.
+DamagedFile::ReadEnd DamagedFile::read_through(std::uint32_t& first, std::uint32_t end) {
     while (first < end) {
         const ssize_t got = read_(fd_, at(first), end - first, static_cast<off_t>(first));
         if (got > 0) {
             first += static_cast<std::uint32_t>(got);
         } else if (got == 0) {
             record_shrink(first);
-            return;
+            return ReadEnd::shrunk;
         } else if (errno != EINTR) {
-            read_sectors(first, end);
-            return;
+            return ReadEnd::failed;
         }
+    }
+    return ReadEnd::done;
+}
+
+// Reads first to end; after a failed call, the rest of the range is read sector by sector.
+void DamagedFile::read_range(std::uint32_t first, std::uint32_t end) {
+    if (read_through(first, end) == ReadEnd::failed) {
+        read_sectors(first, end);
     }
 }
 
@@ -144,17 +151,14 @@ void DamagedFile::read_sectors(std::uint32_t first, std::uint32_t end) {
         return;
     }
     while (first < end) {
-        const std::uint32_t sector = sector_start(first);
-        const std::uint32_t stop =
-            static_cast<std::uint32_t>(std::min<std::uint64_t>(sector + kSectorSize, end));
-        const ssize_t got = read_(fd_, at(first), stop - first, static_cast<off_t>(first));
-        if (got > 0) {
-            first += static_cast<std::uint32_t>(got);
-        } else if (got == 0) {
-            record_shrink(first);
+        const std::uint32_t stop = static_cast<std::uint32_t>(
+            std::min<std::uint64_t>(sector_start(first) + kSectorSize, end));
+        const ReadEnd read = read_through(first, stop);
+        if (read == ReadEnd::shrunk) {
             return;
-        } else if (errno != EINTR) {
-            record_unreadable_sector(sector);
+        }
+        if (read == ReadEnd::failed) {
+            record_unreadable_sector(first);
             first = stop;
         }
     }

@@ -4,6 +4,7 @@
 // in the window, is never read again, and never hides the readable sectors around it.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <algorithm>
@@ -47,13 +48,16 @@ class DamagedFile {
     // The file's size (capped below 2^32), as measured or extended: nothing at or past it is
     // read.
     std::uint32_t physical_eof() const { return size_; }
+    // The file's status, as fstat(2) gives it; false with errno set.
+    bool status(struct stat& st) const { return fstat(fd_, &st) == 0; }
     // Closes the file and releases the window; what was found unreadable is still known.
     void close();
     void set_read_function(ReadFunction read) { read_ = std::move(read); }
 
-    // While held, refills keep the window starting at offset as long as what is asked for
-    // still fits; the first refill that cannot drops the hold. The walk holds the start of a
-    // stretch while it scans past it and dumps it, so that a short stretch is not read twice.
+    // Until released, a refill starts the window at the sector of offset whenever what is
+    // asked for fits in the window from there, and where it does not, at the sector of what is
+    // asked for, as always. The walk holds the start of a stretch while it scans past it and
+    // dumps it, so that a stretch shorter than the window is not read twice.
     void hold(std::uint32_t offset) { held_ = offset; }
     void release() { held_ = kNothingHeld; }
 
@@ -108,6 +112,8 @@ class DamagedFile {
   private:
     std::span<const std::uint8_t> load(std::uint32_t offset, std::size_t n);
     void fill(std::uint32_t first, std::uint32_t end);
+    enum class ReadEnd { done, failed, shrunk };
+    ReadEnd read_through(std::uint32_t& first, std::uint32_t end);
     void read_range(std::uint32_t first, std::uint32_t end);
     void read_sectors(std::uint32_t first, std::uint32_t end);
     void record_unreadable_sector(std::uint32_t offset);

@@ -15,8 +15,8 @@ namespace {
 // file without a copy; the runs must be written out before the window moves.
 class Disposal {
   public:
-    Disposal(Writer& new_file, Writer* deleted_file, CopyCounts& counts)
-        : new_file_(new_file), deleted_file_(deleted_file), counts_(counts) {}
+    Disposal(Writer& new_file, Writer* deleted_file)
+        : new_file_(new_file), deleted_file_(deleted_file) {}
 
     // A record the fast road took, at record in the window; false once a write has failed.
     bool take(std::uint8_t* record) {
@@ -51,6 +51,7 @@ class Disposal {
     }
 
     WriteFailure failure() const { return failure_; }
+    const CopyCounts& counts() const { return counts_; }
 
   private:
     static constexpr std::size_t kGatherAtLeast = 64 * 1024;
@@ -123,7 +124,7 @@ class Disposal {
 
     Writer& new_file_;
     Writer* deleted_file_;
-    CopyCounts& counts_;
+    CopyCounts counts_;
     // Runs of re-framed active records in the window, in the order they are to be written;
     // runs_size_ is the sum of their lengths.
     std::array<iovec, IOV_MAX> runs_;
@@ -134,8 +135,8 @@ class Disposal {
 
 }  // namespace
 
-WriteFailure copy_records(Walk& walk, Writer& new_file, Writer* deleted_file, CopyCounts& counts) {
-    Disposal disposal(new_file, deleted_file, counts);
+Copied copy_records(Walk& walk, Writer& new_file, Writer* deleted_file) {
+    Disposal disposal(new_file, deleted_file);
     const auto take = [&disposal](std::uint8_t* record) { return disposal.take(record); };
     while (!walk.at_end()) {
         walk.take_records_in_window(take);
@@ -151,7 +152,7 @@ WriteFailure copy_records(Walk& walk, Writer& new_file, Writer* deleted_file, Co
     if (!disposal.failure()) {
         disposal.write_runs();
     }
-    return disposal.failure();
+    return {disposal.counts(), disposal.failure()};
 }
 
 }  // namespace datmend

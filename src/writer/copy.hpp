@@ -22,8 +22,15 @@ struct CopyCounts {
     std::uint64_t overhead_bytes = 0;
 };
 
+// What the copy loop did: the records, and the first write that failed, if any.
+struct Copied {
+    CopyCounts counts;
+    WriteFailure failure;
+};
+
 // Walks to the end: active records go to new_file renumbered, deleted records' data to
 // deleted_file when there is one (nullptr otherwise), everything else is dropped as overhead.
-WriteFailure copy_records(Walk& walk, Writer& new_file, Writer* deleted_file, CopyCounts& counts);
+// A write that fails ends the walk there.
+Copied copy_records(Walk& walk, Writer& new_file, Writer* deleted_file);
 
 }  // namespace datmend
