@@ -37,11 +37,7 @@ class FailingDisk : public FilesTest {
         close(fuse);
         fs::create_directory(mnt);
         std::vector<std::string> args{FAULTYFS_BINARY, disk.path().string(), ranges, mnt};
-        std::vector<char*> argv;
-        for (auto& a : args) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
+        const std::vector<char*> argv = argv_of(args);
         pid_t pid = 0;
         int status = -1;
         // faultyfs returns once the filesystem is mounted, leaving its daemon to serve it.
@@ -60,14 +56,14 @@ class FailingDisk : public FilesTest {
         }
     }
 
-    // Mounts as mount() does; where FUSE is required, a failure to mount fails the test.
-    std::string mount_unless_unavailable(const std::string& ranges) {
+    // Mounts as mount() does; where FUSE cannot be used, the test is skipped or fails, and
+    // false is returned.
+    bool mount_or_skip(const std::string& ranges) {
         const std::string why = mount(ranges);
-        const char* required = std::getenv("DATMEND_REQUIRE_SYSTEM_TESTS");
-        if (!why.empty() && required != nullptr && std::strcmp(required, "1") == 0) {
-            ADD_FAILURE() << "FUSE is required: " << why;
+        if (!why.empty()) {
+            require_or_skip("FUSE: " + why);
         }
-        return why;
+        return why.empty();
     }
 
     ScratchDir disk;
@@ -109,8 +105,8 @@ TEST_F(FailingDisk, UnreadableSectorsCostOnlyTheRecordsTheyTouch) {
     std::vector<bool> flags;
     const std::string ranges = sector_ranges({3, 100, 101, 102, 255, 256, last}, eof, flags);
     write_file(disk.file("old.dat"), laid.file);
-    if (const std::string why = mount_unless_unavailable(ranges); !why.empty()) {
-        GTEST_SKIP() << "FUSE not available: " << why;
+    if (!mount_or_skip(ranges)) {
+        return;
     }
     const Expected e = expect_unreadable(laid, flags);
     const auto r = run_tool({on_disk, new_dat});
@@ -148,19 +144,15 @@ TEST_F(FailingDisk, ACopyRescuedByDdrescueSalvagesWithItsMapAsTheOriginal) {
                           Case{variable.finish(), "44544-45390", true}}) {
         SCOPED_TRACE(c.ranges);
         write_file(disk.file("old.dat"), c.file);
-        if (const std::string why = mount_unless_unavailable(c.ranges); !why.empty()) {
-            GTEST_SKIP() << "FUSE not available: " << why;
+        if (!mount_or_skip(c.ranges)) {
+            return;
         }
         const std::string copy = dir.file("copy.dat");
         const std::string map = dir.file("copy.map");
         fs::remove(copy);
         fs::remove(map);
         if (std::system(("ddrescue -q " + on_disk + " " + copy + " " + map).c_str()) != 0) {
-            const char* required = std::getenv("DATMEND_REQUIRE_SYSTEM_TESTS");
-            if (required != nullptr && std::strcmp(required, "1") == 0) {
-                ADD_FAILURE() << "GNU ddrescue is required";
-            }
-            GTEST_SKIP() << "GNU ddrescue (Debian: gddrescue) did not run";
+            return require_or_skip("GNU ddrescue (Debian: gddrescue) did not run");
         }
         const auto original = run_tool({on_disk, new_dat, del_dat});
         const std::string from_copy = dir.file("from-copy.dat");
@@ -190,8 +182,8 @@ TEST_F(FailingDisk, AnUnreadableFileHeaderIsRebuiltFromTheRecords) {
     }
     write_file(disk.file("old.dat"), f.finish());
     write_file(disk.file("single.dat"), DatFile().active(text("record")).finish());
-    if (const std::string why = mount_unless_unavailable("0-511"); !why.empty()) {
-        GTEST_SKIP() << "FUSE not available: " << why;
+    if (!mount_or_skip("0-511")) {
+        return;
     }
     auto r = run_tool({on_disk, new_dat});
     EXPECT_EQ(r.status, 1);

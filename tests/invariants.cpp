@@ -176,6 +176,15 @@ class ReportFile {
 
 }  // namespace
 
+std::vector<char*> argv_of(std::vector<std::string>& words) {
+    std::vector<char*> argv;
+    for (auto& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    return argv;
+}
+
 std::string read_all(int fd) {
     std::string s;
     char buf[65536];
@@ -221,11 +230,7 @@ InProcessRun salvage(const std::vector<std::string>& names,
                      const datmend::SystemCalls* calls) {
     std::vector<std::string> args{"datmend"};
     args.insert(args.end(), names.begin(), names.end());
-    std::vector<char*> argv;
-    for (auto& a : args) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
+    std::vector<char*> argv = argv_of(args);
 
     char* errors = nullptr;
     std::size_t length = 0;

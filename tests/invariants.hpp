@@ -16,6 +16,10 @@
 
 namespace testkit {
 
+// The argument vector of a program's words, for exec and for an in-process run: pointers into
+// words, ended by a null pointer.
+std::vector<char*> argv_of(std::vector<std::string>& words);
+
 // Everything written to the descriptor fd so far, read from its start.
 std::string read_all(int fd);
 

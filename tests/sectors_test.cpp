@@ -92,6 +92,27 @@ TEST_F(Sectors, TheScanCrossesABadSectorAndWindowsRefillAroundOne) {
     edges.bad_sectors = {boundary / 512};
     expect_salvage(laid, edges);
 
+    // A phantom inside a torn record reaches over two real records into a long one, where the
+    // record-shaped bytes after it cross a bad sector: they confirm nothing, and the scan lands
+    // on the first real record inside the phantom's extent.
+    Record torn = make_record(0, Bytes(100, 'x'));  // at 512
+    torn.trailer = 1;
+    const Record r = make_record(0, text("real one"));  // at 628, then s at 652
+    const Record s = make_record(0, text("real two"));
+    Record t = make_record(0, Bytes(1500, 'y'));  // at 676, its data from 688 over sector 2
+    const Record u = make_record(0, text("after"));
+    const Bytes phantom_header{0, 0, 154, 1, 0, 0, 0, 0, 0, 0, 0, 0};  // 410 bytes, to 1000
+    std::copy(phantom_header.begin(), phantom_header.end(), torn.data.begin() + 50);
+    const Bytes after_phantom{154, 1, 0, 0, 0, 0, 88, 2, 0, 0, 0, 0, 0, 0, 0, 0};  // 600 bytes
+    std::copy(after_phantom.begin(), after_phantom.end(), t.data.begin() + 996 - 688);
+    const Bytes its_trailer{88, 2, 0, 0};
+    std::copy(its_trailer.begin(), its_trailer.end(), t.data.begin() + 1612 - 688);
+    write_file(old_dat, DatFile().add(torn).add(r).add(s).add(t).add(u).finish());
+    FaultyDisk phantom;
+    phantom.bad_sectors = {2};
+    EXPECT_EQ(salvage({old_dat, new_dat}, phantom.reader()).status, 2);
+    EXPECT_EQ(read_file(new_dat), renumbered({r, s, u}));
+
     // More than one window: bad sectors on both sides of the first window's end, with records
     // straddling it.
     std::vector<Record> many;

@@ -343,11 +343,7 @@ TEST_F(Startup, BlockDevicesThatHoldTheInputOrTheReportAreRefused) {
     write_file(old_dat, image);
     const std::string device = attach_loop(old_dat);
     if (device.empty()) {
-        const char* required = std::getenv("DATMEND_REQUIRE_SYSTEM_TESTS");
-        if (required != nullptr && std::string(required) == "1") {
-            ADD_FAILURE() << "a loop device is required";
-        }
-        GTEST_SKIP() << "no loop device: losetup needs root";
+        return require_or_skip("no loop device: losetup needs root");
     }
     write_file(new_dat, DatFile().active(text("elsewhere")).finish());
     Stdio into_device;
@@ -414,11 +410,7 @@ TEST_F(Startup, OutputFilesTakeTheDamagedFilesPermissions) {
     ASSERT_EQ(chmod(new_dat.c_str(), 0600), 0);
     if (std::system(("setfacl -m u:nobody:rw " + new_dat + " 2>/dev/null").c_str()) != 0 ||
         setxattr(new_dat.c_str(), "user.note", "kept", 4, 0) != 0) {
-        const char* required = std::getenv("DATMEND_REQUIRE_SYSTEM_TESTS");
-        if (required != nullptr && std::string(required) == "1") {
-            ADD_FAILURE() << "setfacl and user attributes are required";
-        }
-        GTEST_SKIP() << "no setfacl (Debian: acl), or no user attributes here";
+        return require_or_skip("no setfacl (Debian: acl), or no user attributes here");
     }
     const std::string acl = attribute(new_dat, "system.posix_acl_access");
     ASSERT_NE(acl, "");
@@ -438,11 +430,7 @@ TEST_F(Startup, OutputFilesTakeTheDamagedFilesPermissions) {
 TEST_F(Startup, AReadOnlyDamagedFileSalvagesForItsOwner) {
     const passwd* nobody = getpwnam("nobody");
     if (geteuid() != 0 || nobody == nullptr) {
-        const char* required = std::getenv("DATMEND_REQUIRE_SYSTEM_TESTS");
-        if (required != nullptr && std::string(required) == "1") {
-            ADD_FAILURE() << "root and the user nobody are required";
-        }
-        GTEST_SKIP() << "running as another user needs root and the user nobody";
+        return require_or_skip("running as another user needs root and the user nobody");
     }
     // A folder of nobody's, with the tool in it: nobody may not reach the build tree.
     fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::others_exec);

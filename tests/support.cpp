@@ -49,6 +49,15 @@ ScratchDir::~ScratchDir() {
     fs::remove_all(path_, ec);
 }
 
+void require_or_skip(const std::string& why) {
+    const char* required = std::getenv("DATMEND_REQUIRE_SYSTEM_TESTS");
+    if (required != nullptr && std::string(required) == "1") {
+        ADD_FAILURE() << "required: " << why;
+    } else {
+        GTEST_SKIP() << why;
+    }
+}
+
 RunResult run_tool(const std::vector<std::string>& args, const Stdio& io) {
     ScratchDir capture;
     const std::string out_path = io.out.empty() ? capture.file("stdout") : io.out;
@@ -77,11 +86,7 @@ RunResult run_tool(const std::vector<std::string>& args, const Stdio& io) {
         argv_strings.push_back(DATMEND_BINARY);
     }
     argv_strings.insert(argv_strings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& s : argv_strings) {
-        argv.push_back(s.data());
-    }
-    argv.push_back(nullptr);
+    const std::vector<char*> argv = argv_of(argv_strings);
 
     pid_t pid = 0;
     RunResult r;
@@ -109,11 +114,7 @@ BackgroundRun::BackgroundRun(const std::vector<std::string>& args) {
     posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
     std::vector<std::string> argv_strings{DATMEND_BINARY};
     argv_strings.insert(argv_strings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : argv_strings) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
+    const std::vector<char*> argv = argv_of(argv_strings);
     if (posix_spawn(&pid_, DATMEND_BINARY, &actions, nullptr, argv.data(), environ) != 0) {
         pid_ = -1;
     }

@@ -61,6 +61,10 @@ struct Stdio {
     std::vector<std::string> command;
 };
 
+// Where a test cannot run on this machine: a failure when DATMEND_REQUIRE_SYSTEM_TESTS=1 (as CI
+// sets it), else a skip, both saying why. The caller returns at once.
+void require_or_skip(const std::string& why);
+
 // Runs the built datmend with these arguments (no shell).
 RunResult run_tool(const std::vector<std::string>& args, const Stdio& io = {});
 

@@ -2,6 +2,7 @@
 // failure, not the end of the process.
 #include "io/writer.hpp"
 
+#include <cassert>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -20,23 +21,14 @@ void Writer::print(const char* format, ...) {
     if (failed()) {
         return;
     }
-    char line[512];
+    // Every format is a label and a number: far shorter than the line.
+    char line[128];
     va_list args;
     va_start(args, format);
     const int n = std::vsnprintf(line, sizeof line, format, args);
     va_end(args);
-    if (n < 0) {
-        error_ = EINVAL;
-    } else if (static_cast<std::size_t>(n) < sizeof line) {
-        write(line, static_cast<std::size_t>(n));
-    } else {
-        // Longer than a line of the report ever is but for a long file name.
-        auto text = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(n) + 1);
-        va_start(args, format);
-        std::vsnprintf(text.get(), static_cast<std::size_t>(n) + 1, format, args);
-        va_end(args);
-        write(text.get(), static_cast<std::size_t>(n));
-    }
+    assert(n >= 0 && static_cast<std::size_t>(n) < sizeof line);
+    write(line, static_cast<std::size_t>(n));
 }
 
 bool Writer::write_through(const void* data, std::size_t n) {

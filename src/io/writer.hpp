@@ -49,7 +49,8 @@ class Writer {
     }
     void commit(std::size_t n) { used_ += n; }
 
-    // printf-formatted text; nothing is formatted once the writer has failed.
+    // A label and a number, printf-formatted, shorter than 128 bytes; nothing is formatted once
+    // the writer has failed.
     void print(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
     // Writes out what is buffered, then the pieces straight from where they lie, without

@@ -61,8 +61,9 @@ struct Number {
     Kind wrong = Kind::none;
 };
 
+// word is one of a line's words, never empty; neither is what follows a base's prefix.
 Number parse_number(std::string_view word) {
-    if (!word.empty() && (word[0] == '-' || word[0] == '+')) {
+    if (word[0] == '-' || word[0] == '+') {
         return {0, word[0] == '-' ? Kind::negative_number : Kind::not_a_number};
     }
     int base = 10;
@@ -72,9 +73,6 @@ Number parse_number(std::string_view word) {
     } else if (word.size() > 1 && word[0] == '0') {
         base = 8;
         word.remove_prefix(1);
-    }
-    if (word.empty()) {
-        return {0, Kind::not_a_number};
     }
     std::uint64_t value = 0;
     for (const char c : word) {

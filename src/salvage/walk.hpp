@@ -29,7 +29,6 @@ class Walk {
     Walk(DamagedFile& file, const FrameRules& rules, std::uint32_t from, DamageLog* log)
         : file_(file), rules_(rules), pos_(from), log_(log) {}
 
-    std::uint32_t position() const { return pos_; }
     bool at_end() const { return pos_ >= rules_.physical_eof; }
 
     // The record at the position, or after damage the next intact one the scan finds, with the
