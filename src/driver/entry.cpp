@@ -86,6 +86,27 @@ WriteFailure finish_outputs(Outputs& outputs, const FileHeader& header, std::uin
     return commit_outputs(files);
 }
 
+// The walk from the first record under header, every record disposed of, then the outputs
+// completed and committed; damage is told in damage's report. The results go to results as they
+// are found. Returns the first write that failed.
+WriteFailure write_new_files(DamagedFile& file, const FileHeader& header, Outputs& outputs,
+                             DamageLog& damage, Results& results) {
+    Writer& new_file = outputs.new_file().writer();
+    Walk walk(file, frame_rules(header, file.physical_eof()), kHeaderBlockSize, &damage);
+    const Copied copied = copy_records(walk, new_file, outputs.deleted_file());
+    file.close();
+    results.counts = copied.counts;
+    results.error_count = damage.error_count;
+    results.dumped_bytes = damage.dumped_bytes;
+    results.unreadable_bytes = file.unreadable_bytes();
+    results.physical_eof = file.physical_eof();
+    results.new_eof = static_cast<std::uint32_t>(new_file.written());
+    if (copied.failure) {
+        return copied.failure;
+    }
+    return finish_outputs(outputs, header, results.new_eof, damage.report);
+}
+
 // The salvage of the files names gives, its results in results as they are found.
 int salvage(const Surroundings& around, const Names& names, Console& console, Results& results) {
     DamagedFile file;
@@ -118,21 +139,7 @@ int salvage(const Surroundings& around, const Names& names, Console& console, Re
         return stop(console,
                     report_write_failure(console.err, outputs, {&new_file, new_file.error()}));
     }
-
-    Walk walk(file, frame_rules(judgement.header, file.physical_eof()), kHeaderBlockSize, &damage);
-    const Copied copied = copy_records(walk, new_file, outputs.deleted_file());
-    file.close();
-    results.counts = copied.counts;
-    results.error_count = damage.error_count;
-    results.dumped_bytes = damage.dumped_bytes;
-    results.unreadable_bytes = file.unreadable_bytes();
-    results.physical_eof = file.physical_eof();
-    results.new_eof = static_cast<std::uint32_t>(new_file.written());
-    WriteFailure failure = copied.failure;
-    if (!failure) {
-        failure = finish_outputs(outputs, judgement.header, results.new_eof, console.report);
-    }
-    if (failure) {
+    if (WriteFailure failure = write_new_files(file, judgement.header, outputs, damage, results)) {
         report_lost(console);
         return report_write_failure(console.err, outputs, failure);
     }

@@ -90,9 +90,12 @@ inline std::uint32_t decode_trailer(const std::uint8_t* bytes) {
     return get_le32(bytes);
 }
 
-// The geometry of the record whose header is at record: its data length, the bytes it occupies
-// with its framing, where its data starts and what its trailer says. Only the header's bytes are
+// The record whose header is at record: its type and data length, the bytes it occupies with
+// its framing, where its data starts and what its trailer says. Only the header's bytes are
 // read, but for the trailer's.
+inline std::uint8_t record_type(const std::uint8_t* record) {
+    return record[0];
+}
 inline std::uint32_t record_length(const std::uint8_t* record) {
     return get_le16(record + 2);
 }
@@ -151,7 +154,8 @@ inline FrameFault check_frame(const std::uint8_t* record, std::uint32_t p,
         return FrameFault::unreadable;
     }
     const std::uint32_t length = record_length(record);
-    if (rules.fixed_length && record[0] <= kDeletedRecord && length != rules.record_length) {
+    if (rules.fixed_length && record_type(record) <= kDeletedRecord &&
+        length != rules.record_length) {
         return FrameFault::wrong_fixed_length;
     }
     // p < 2^31 and length < 2^16: no sum here can wrap.

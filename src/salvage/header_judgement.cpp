@@ -30,7 +30,7 @@ Probe probe_records(DamagedFile& file) {
         if (!record) {
             break;
         }
-        if (record->framed[0] <= kDeletedRecord) {
+        if (record_type(record->framed.data()) <= kDeletedRecord) {
             probe.length[probe.lengths++] = record_length(record->framed.data());
         }
     }
