@@ -371,6 +371,13 @@ TEST_F(Salvage, ADiskThatFillsUnderEitherOutputMidRunLeavesBothNamesAsTheyWere) 
     EXPECT_EQ(r.err, full_del + ": Operation not permitted\n");
     EXPECT_EQ(read_file(full_new), text("keep"));
     EXPECT_EQ(temporaries_in(small), std::vector<std::string>{});
+    // A folder where nothing may be created has its file written in place, but not emptied
+    // before every output is open.
+    ASSERT_EQ(std::system(("chattr +i " + small).c_str()), 0);
+    r = run_tool({old_dat, full_new, small + "/none/del.dat"});
+    EXPECT_EQ(std::system(("chattr -i " + small).c_str()), 0);
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(read_file(full_new), text("keep"));
     umount2(small.c_str(), MNT_DETACH);
     // No room for a temporary file is no reason to write over the name.
     ASSERT_EQ(mount("tmpfs", small.c_str(), "tmpfs", 0, "nr_inodes=2"), 0);

@@ -346,6 +346,12 @@ TEST_F(Startup, BlockDevicesThatHoldTheInputOrTheReportAreRefused) {
         return require_or_skip("no loop device: losetup needs root");
     }
     write_file(new_dat, DatFile().active(text("elsewhere")).finish());
+    // Devices stacked on it: a loop device on the loop device, another on the damaged file.
+    const std::string stacked = attach_loop(device);
+    const std::string twin = attach_loop(old_dat);
+    const std::string map = dir.file("copy.map");
+    write_file(map, text("0 +\n0 65536 +\n#" + std::string(1000, '=')));
+    const std::string map_device = attach_loop(map);
     Stdio into_device;
     into_device.out = device;
     const std::string held = device + ": Same file as " + old_dat + "\n";
@@ -358,11 +364,17 @@ TEST_F(Startup, BlockDevicesThatHoldTheInputOrTheReportAreRefused) {
     for (const Case& c :
          {Case{{device, device}, {}, device + ": Same file as " + device + "\n", 2},
           Case{{old_dat, device}, {}, held, 2}, Case{{old_dat, del_dat, device}, {}, held, 3},
-          Case{{new_dat, device}, into_device, device + ": Same file as standard output\n", 2}}) {
+          Case{{old_dat, stacked}, {}, stacked + ": Same file as " + old_dat + "\n", 2},
+          Case{{device, twin}, {}, twin + ": Same file as " + device + "\n", 2},
+          Case{
+              {"-m", map, old_dat, map_device}, {}, map_device + ": Same file as " + map + "\n", 2},
+          Case{{new_dat, device}, into_device, device + ": Same file as standard output\n", 2},
+          Case{{old_dat, del_dat}, into_device, old_dat + ": Same file as standard output\n", 2}}) {
         const auto r = run_tool(c.args, c.io);
         EXPECT_EQ(r.status, c.status);
         EXPECT_EQ(r.err, c.err);
     }
+    EXPECT_EQ(std::system(("losetup -d " + stacked + " " + twin + " " + map_device).c_str()), 0);
     // The device of the filesystem that the damaged file lies on.
     const std::string disk = dir.file("disk.img");
     const std::string mnt = dir.file("mnt");
@@ -422,6 +434,15 @@ TEST_F(Startup, OutputFilesTakeTheDamagedFilesPermissions) {
     EXPECT_EQ(st.st_mode & 0777, 0660u);
     EXPECT_EQ(attribute(new_dat, "system.posix_acl_access"), acl);
     EXPECT_EQ(attribute(new_dat, "user.note"), "kept");
+    // A file created in a folder with a default ACL gets what the ACL gives, as cp's would.
+    const std::string shared = dir.file("shared");
+    fs::create_directory(shared);
+    ASSERT_EQ(std::system(("setfacl -d -m u:nobody:rw,g::r,o::- " + shared).c_str()), 0);
+    const mode_t old_umask = umask(022);
+    EXPECT_EQ(run_tool({old_dat, shared + "/new.dat"}).status, 0);
+    umask(old_umask);
+    ASSERT_EQ(stat((shared + "/new.dat").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0007, 0u);
 }
 
 // The owner of a read-only damaged file, an ordinary user, salvages it; the new file gets its
@@ -461,9 +482,10 @@ TEST_F(Startup, AReadOnlyDamagedFileSalvagesForItsOwner) {
         EXPECT_EQ(st.st_uid, nobody->pw_uid);
     }
     umask(old_umask);
-    // A file of a group nobody is not in: the group cannot be kept, nor may it read the file.
+    // A file of a group nobody is not in: the group cannot be kept, and neither it, now among
+    // the others, nor anyone else may read the file.
     ASSERT_EQ(chown(fresh.c_str(), nobody->pw_uid, 0), 0);
-    ASSERT_EQ(chmod(fresh.c_str(), 0660), 0);
+    ASSERT_EQ(chmod(fresh.c_str(), 0604), 0);
     EXPECT_EQ(run_tool({old, fresh}, as_nobody).status, 0);
     struct stat st;
     ASSERT_EQ(stat(fresh.c_str(), &st), 0);
@@ -479,10 +501,17 @@ TEST_F(Startup, AReadOnlyDamagedFileSalvagesForItsOwner) {
     fs::create_directory(shared);
     ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
     fs::create_symlink(fresh, shared + "/planted");
-    ASSERT_EQ(lchown((shared + "/planted").c_str(), nobody->pw_uid, nobody->pw_gid), 0);
-    const auto r = run_tool({old, shared + "/planted"});
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, shared + "/planted: Permission denied\n");
+    fs::create_symlink(home, shared + "/folder");
+    write_file(shared + "/file", text("nobody's"));
+    for (const char* planted : {"/planted", "/folder", "/file"}) {
+        ASSERT_EQ(lchown((shared + planted).c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    }
+    for (const std::string planted : {"/planted", "/folder/new.dat", "/file"}) {
+        const auto r = run_tool({old, shared + planted});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err, shared + planted + ": Permission denied\n");
+    }
+    EXPECT_EQ(read_file(shared + "/file"), text("nobody's"));
 }
 
 // Under a tight limit on memory the tool either cannot start, or says so and touches nothing, or

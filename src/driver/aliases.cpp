@@ -1,20 +1,20 @@
-// Block devices are compared by device number, through the partitions the kernel lists under
-// /sys/dev/block, and a loop device by the file behind it, as the kernel reports it.
+// Block devices are followed through /sys/dev/block: a partition to its disk, and a loop device
+// to the file behind it (loop/backing_file), which may be a block device again.
 #include "driver/aliases.hpp"
 
-#include <fcntl.h>
-#include <linux/loop.h>
 #include <linux/major.h>
-#include <sys/ioctl.h>
 #include <sys/sysmacros.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 
 namespace datmend {
 
 namespace {
+
+// Loop devices stacked deeper than this are not followed further.
+constexpr int kDeepestStack = 8;
 
 std::optional<struct stat> stat_of(const std::string& name) {
     struct stat st;
@@ -24,26 +24,37 @@ std::optional<struct stat> stat_of(const std::string& name) {
     return st;
 }
 
-bool same_inode(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+std::string sysfs_of(dev_t dev) {
+    return "/sys/dev/block/" + std::to_string(major(dev)) + ":" + std::to_string(minor(dev));
+}
+
+// The first line of a file of /sys, without its newline; "" when there is none.
+std::string sysfs_line(const std::string& path) {
+    char line[4096] = {};
+    std::FILE* f = std::fopen(path.c_str(), "re");
+    if (f == nullptr) {
+        return "";
+    }
+    const bool read = std::fgets(line, sizeof line, f) != nullptr;
+    std::fclose(f);
+    std::string s = read ? line : "";
+    if (!s.empty() && s.back() == '\n') {
+        s.pop_back();
+    }
+    return s;
 }
 
 // The disk that the block device dev is a partition of, or dev itself.
 dev_t whole_disk(dev_t dev) {
-    const std::string sysfs =
-        "/sys/dev/block/" + std::to_string(major(dev)) + ":" + std::to_string(minor(dev));
-    if (access((sysfs + "/partition").c_str(), F_OK) != 0) {
-        return dev;
-    }
-    // The partition's folder lies inside its disk's, which names the disk's number.
+    const std::string sysfs = sysfs_of(dev);
     unsigned disk_major = 0;
     unsigned disk_minor = 0;
-    std::FILE* f = std::fopen((sysfs + "/../dev").c_str(), "re");
-    const bool read = f != nullptr && std::fscanf(f, "%u:%u", &disk_major, &disk_minor) == 2;
-    if (f != nullptr) {
-        std::fclose(f);
+    // The partition's folder lies inside its disk's, which names the disk's number.
+    if (stat_of(sysfs + "/partition") && std::sscanf(sysfs_line(sysfs + "/../dev").c_str(), "%u:%u",
+                                                     &disk_major, &disk_minor) == 2) {
+        return makedev(disk_major, disk_minor);
     }
-    return read ? makedev(disk_major, disk_minor) : dev;
+    return dev;
 }
 
 // One block device, or a disk and one of its partitions: writing either writes into the other.
@@ -51,45 +62,101 @@ bool related_devices(dev_t a, dev_t b) {
     return a == b || whole_disk(a) == b || whole_disk(b) == a;
 }
 
-bool is_loop_backed_by(const std::string& name, const struct stat& device, const struct stat& old) {
-    if (major(whole_disk(device.st_rdev)) != LOOP_MAJOR) {
-        return false;
+// The file behind the loop device that dev is or is a partition of, if it is one and is bound.
+std::optional<struct stat> loop_backing(dev_t dev) {
+    const dev_t disk = whole_disk(dev);
+    if (major(disk) != LOOP_MAJOR) {
+        return std::nullopt;
     }
-    const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
+    const std::string backing = sysfs_line(sysfs_of(disk) + "/loop/backing_file");
+    return backing.empty() ? std::nullopt : stat_of(backing);
+}
+
+void add_inode(Footprint& f, const struct stat& st) {
+    f.inodes.emplace_back(st.st_dev, st.st_ino);
+}
+
+// The block device dev and what it stands on.
+void add_device(Footprint& f, dev_t dev, int depth) {
+    f.devices.push_back(dev);
+    const auto backing = loop_backing(dev);
+    if (!backing || depth == kDeepestStack) {
+        return;
     }
-    loop_info64 info{};
-    const bool bound = ioctl(fd, LOOP_GET_STATUS64, &info) == 0;
-    close(fd);
-    return bound && info.lo_device == old.st_dev && info.lo_inode == old.st_ino;
+    if (S_ISBLK(backing->st_mode)) {
+        add_device(f, backing->st_rdev, depth + 1);
+    } else {
+        add_inode(f, *backing);
+        add_device(f, backing->st_dev, depth + 1);
+    }
+}
+
+// What writing into the block device dev reaches.
+void add_reach(Footprint& f, dev_t dev, int depth) {
+    f.devices.push_back(dev);
+    const auto backing = loop_backing(dev);
+    if (!backing || depth == kDeepestStack) {
+        return;
+    }
+    if (S_ISBLK(backing->st_mode)) {
+        add_reach(f, backing->st_rdev, depth + 1);
+    } else {
+        add_inode(f, *backing);
+    }
 }
 
 }  // namespace
 
-bool same_object(const struct stat& a, const struct stat& b) {
-    if (S_ISBLK(a.st_mode) && S_ISBLK(b.st_mode)) {
-        return related_devices(a.st_rdev, b.st_rdev);
+Footprint stands_on(const struct stat& st) {
+    Footprint f;
+    if (S_ISBLK(st.st_mode)) {
+        add_device(f, st.st_rdev, 0);
+    } else {
+        add_inode(f, st);
+        add_device(f, st.st_dev, 0);
     }
-    return same_inode(a, b) && !S_ISCHR(a.st_mode);
+    return f;
+}
+
+Footprint reaches(const struct stat& st) {
+    Footprint f;
+    if (S_ISBLK(st.st_mode)) {
+        add_reach(f, st.st_rdev, 0);
+    } else if (!S_ISCHR(st.st_mode)) {
+        add_inode(f, st);
+    }
+    return f;
+}
+
+bool overlaps(const Footprint& reach, const Footprint& stand) {
+    for (const auto& inode : reach.inodes) {
+        if (std::find(stand.inodes.begin(), stand.inodes.end(), inode) != stand.inodes.end()) {
+            return true;
+        }
+    }
+    for (const dev_t a : reach.devices) {
+        for (const dev_t b : stand.devices) {
+            if (related_devices(a, b)) {
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 bool same_file(const std::string& a, const OutputTarget& target_a, const std::string& b,
                const OutputTarget& target_b) {
     const auto sa = stat_of(a);
     const auto sb = stat_of(b);
-    if (sa && sb) {
-        return same_object(*sa, *sb);
+    // A name not yet taken stands on the folder it is to be created in.
+    const auto on_a = sa ? sa : stat_of(target_a.folder);
+    const auto on_b = sb ? sb : stat_of(target_b.folder);
+    if ((sa && on_b && overlaps(reaches(*sa), stands_on(*on_b))) ||
+        (sb && on_a && overlaps(reaches(*sb), stands_on(*on_a)))) {
+        return true;
     }
-    const auto folder_a = stat_of(target_a.folder);
-    const auto folder_b = stat_of(target_b.folder);
-    return !target_a.entry.empty() && target_a.entry == target_b.entry && folder_a && folder_b &&
-           same_inode(*folder_a, *folder_b);
-}
-
-bool holds_file(const std::string& name, const struct stat& device, const struct stat& old) {
-    return S_ISBLK(device.st_mode) && !S_ISBLK(old.st_mode) &&
-           (related_devices(device.st_rdev, old.st_dev) || is_loop_backed_by(name, device, old));
+    return !sa && !sb && !target_a.entry.empty() && target_a.entry == target_b.entry && on_a &&
+           on_b && on_a->st_dev == on_b->st_dev && on_a->st_ino == on_b->st_ino;
 }
 
 }  // namespace datmend

@@ -1,27 +1,43 @@
 // Two names for one file, or a device that holds a file: the tests that keep every output from
-// being written over the damaged file, the mapfile, standard output or another output.
+// being written over the damaged file, the mapfile, standard output or another output, under
+// any name, through any block device or loop device.
 #pragma once
 
 #include <sys/stat.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "writer/target.hpp"
 
 namespace datmend {
 
-// True when a and b (b reached through the links that target_b follows) are one file: one inode
-// by whatever path or link, unless a character device (/dev/null may be named twice for a dry
-// run); one block device, or a disk and one of its partitions; or, whether they exist yet or
-// not, one entry of one folder once links are followed.
+// Inodes and block devices: what a file stands on, or what writing into one reaches.
+struct Footprint {
+    std::vector<std::pair<dev_t, ino_t>> inodes;
+    std::vector<dev_t> devices;  // block devices, each standing for its disk and partitions too
+};
+
+// What the file st must not have written over: its own inode and the block device of its
+// filesystem, or for a block device, the device itself; and what that device stands on in turn,
+// the file behind a loop device and that file's own device.
+Footprint stands_on(const struct stat& st);
+
+// What writing into st reaches: a block device, and for a loop device, what writing into the
+// file behind it reaches; nothing for a character device; any other file's own inode.
+Footprint reaches(const struct stat& st);
+
+// True when writing, reaching what reach holds, would write over something of stand's: one inode,
+// one block device, or a disk and one of its partitions.
+bool overlaps(const Footprint& reach, const Footprint& stand);
+
+// True when writing into a or b would write over the other (each reached through the links
+// that its target follows): one inode by whatever path or link, unless a character device
+// (/dev/null may be named twice for a dry run); one block device, or a disk and one of its
+// partitions; a device that the other, or the folder where the other is to be created, stands
+// on; or two names not yet taken that are one entry of one folder once links are followed.
 bool same_file(const std::string& a, const OutputTarget& target_a, const std::string& b,
                const OutputTarget& target_b);
-
-// True when writing the block device device, named name, would write over the file old: old lies
-// on the device (or on a partition of it), or the device is a loop device backed by old.
-bool holds_file(const std::string& name, const struct stat& device, const struct stat& old);
-
-// True when a and b are one object to write into: one regular file, or related block devices.
-bool same_object(const struct stat& a, const struct stat& b);
 
 }  // namespace datmend

@@ -66,8 +66,8 @@ int answer(Console& console, Request request) {
     return report_lost(console) ? kReportLost : kAnswered;
 }
 
-// The outputs completed: the new file's header patched, each flushed, synced, given its owner,
-// mode and attributes and closed, and only then every name changed, as one.
+// The outputs completed: the new file's header patched, each flushed, given its owner, mode and
+// attributes and synced, then each closed, and only then every name changed, as one.
 WriteFailure finish_outputs(Outputs& outputs, const FileHeader& header, std::uint32_t new_eof,
                             Writer& report) {
     OutputFile& new_file = outputs.new_file();
@@ -77,6 +77,11 @@ WriteFailure finish_outputs(Outputs& outputs, const FileHeader& header, std::uin
     const std::vector<OutputFile*> files = outputs.files();
     for (OutputFile* file : files) {
         if (!file->complete()) {
+            return {&file->writer(), file->error()};
+        }
+    }
+    for (OutputFile* file : files) {
+        if (!file->close()) {
             return {&file->writer(), file->error()};
         }
     }
@@ -118,7 +123,7 @@ int salvage(const Surroundings& around, const Names& names, Console& console, Re
     if (int status = open_damaged_file(names, file, report_fd, console.err)) {
         return stop(console, status);
     }
-    if (int status = refuse_output_names(outputs, names.old_file, file, report_fd, console.err)) {
+    if (int status = refuse_output_names(outputs, names.old_file, report_fd, console.err)) {
         return stop(console, status);
     }
     // Nothing is printed before the outputs are open, and a file that is not a data file touches

@@ -29,39 +29,32 @@ std::optional<struct stat> stat_of(const std::string& name) {
     return st;
 }
 
-// True when the report's descriptor, standard output, is the file name leads to: a regular file
-// or a block device that the report would be written into.
-bool is_standard_output(int report_fd, const std::string& name) {
+// True when the report, written into standard output (report_fd), and the file name leads to
+// would write over each other: standard output is a regular file or a block device, and one of
+// them reaches what the other stands on (a name not yet taken, the folder it is to be made in).
+bool is_standard_output(int report_fd, const std::string& name, const OutputTarget& target) {
     struct stat out;
+    if (fstat(report_fd, &out) != 0 || !(S_ISREG(out.st_mode) || S_ISBLK(out.st_mode))) {
+        return false;
+    }
     const auto st = stat_of(name);
-    return st && fstat(report_fd, &out) == 0 && (S_ISREG(out.st_mode) || S_ISBLK(out.st_mode)) &&
-           same_object(*st, out);
+    const auto on = st ? st : stat_of(target.folder);
+    return (on && overlaps(reaches(out), stands_on(*on))) ||
+           (st && overlaps(reaches(*st), stands_on(out)));
 }
 
-int refuse_standard_output(int report_fd, std::FILE* err, const std::string& name, int status) {
-    return is_standard_output(report_fd, name)
+int refuse_standard_output(int report_fd, std::FILE* err, const std::string& name,
+                           const OutputTarget& target, int status) {
+    return is_standard_output(report_fd, name, target)
                ? report_failure(err, name, "Same file as standard output", status)
                : 0;
-}
-
-// True when writing output would write over the damaged file, file, named old_file: under
-// another name, or as a block device that holds it.
-bool reaches_damaged_file(const Output& output, const std::string& old_file,
-                          const DamagedFile& file) {
-    if (same_file(output.name, output.target, old_file, resolve_target(old_file))) {
-        return true;
-    }
-    const auto device = stat_of(output.name);
-    struct stat old;
-    return device && file.status(old) && holds_file(output.name, *device, old);
 }
 
 // Refuses the output at index i of outputs when its name cannot be followed, or it is a FIFO and
 // must be patched, or it leads to the damaged file, to an output before it, to a name that no
 // output may be, or to standard output.
 int refuse_output(const Outputs& outputs, const Output& output, std::size_t i,
-                  const std::string& old_file, const DamagedFile& file, int report_fd,
-                  std::FILE* err) {
+                  const std::string& old_file, int report_fd, std::FILE* err) {
     if (output.target.errnum != 0) {
         return report_file_error(err, output.name, output.target.errnum, output.status);
     }
@@ -69,7 +62,7 @@ int refuse_output(const Outputs& outputs, const Output& output, std::size_t i,
         output.kind == Output::Kind::patched && st && S_ISFIFO(st->st_mode)) {
         return report_file_error(err, output.name, ESPIPE, output.status);
     }
-    if (reaches_damaged_file(output, old_file, file)) {
+    if (same_file(output.name, output.target, old_file, resolve_target(old_file))) {
         return report_failure(err, output.name, "Same file as " + old_file, output.status);
     }
     std::size_t j = 0;
@@ -80,7 +73,7 @@ int refuse_output(const Outputs& outputs, const Output& output, std::size_t i,
         }
         ++j;
     }
-    return refuse_standard_output(report_fd, err, output.name, output.status);
+    return refuse_standard_output(report_fd, err, output.name, output.target, output.status);
 }
 
 // Refuses old_file, before it is opened, when it is a FIFO, which would wait for a writer and
@@ -118,7 +111,8 @@ int open_damaged_file(const Names& names, DamagedFile& file, int report_fd, std:
     if (int status = open_and_measure(names.old_file, file, err)) {
         return status;
     }
-    if (int status = refuse_standard_output(report_fd, err, names.old_file, kOldOrNewFileFailed)) {
+    if (int status = refuse_standard_output(report_fd, err, names.old_file,
+                                            resolve_target(names.old_file), kOldOrNewFileFailed)) {
         return status;
     }
     if (names.mapfile) {
@@ -132,15 +126,15 @@ int open_damaged_file(const Names& names, DamagedFile& file, int report_fd, std:
 
 // A new file that is a FIFO is refused, since its header could not be patched; a deleted-records
 // file may be a pipe: it is only written straight through.
-int refuse_output_names(Outputs& outputs, const std::string& old_file, const DamagedFile& file,
-                        int report_fd, std::FILE* err) {
+int refuse_output_names(Outputs& outputs, const std::string& old_file, int report_fd,
+                        std::FILE* err) {
     for (Output& output : outputs) {
         output.target = resolve_target(output.name);
     }
     std::size_t i = 0;
     for (const Output& output : outputs) {
         if (output.kind != Output::Kind::guarded) {
-            if (int status = refuse_output(outputs, output, i, old_file, file, report_fd, err)) {
+            if (int status = refuse_output(outputs, output, i, old_file, report_fd, err)) {
                 return status;
             }
         }
@@ -159,6 +153,11 @@ int open_output_files(Outputs& outputs, const DamagedFile& file, std::FILE* err)
             continue;
         }
         if (const int errnum = output.file.open(output.name, output.target, mode)) {
+            return report_file_error(err, output.name, errnum, output.status);
+        }
+    }
+    for (Output& output : outputs) {
+        if (const int errnum = output.file.empty_in_place()) {
             return report_file_error(err, output.name, errnum, output.status);
         }
     }

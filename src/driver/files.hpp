@@ -18,10 +18,10 @@ namespace datmend {
 int open_damaged_file(const Names& names, DamagedFile& file, int report_fd, std::FILE* err);
 
 // Records where each name of outputs leads, and refuses the outputs that would write over the
-// damaged file (file, named old_file), over each other, over a name that no output may be, or
-// into standard output (report_fd).
-int refuse_output_names(Outputs& outputs, const std::string& old_file, const DamagedFile& file,
-                        int report_fd, std::FILE* err);
+// damaged file old_file, over each other, over a name that no output may be, or into standard
+// output (report_fd), under any name or through any block device.
+int refuse_output_names(Outputs& outputs, const std::string& old_file, int report_fd,
+                        std::FILE* err);
 
 // Creates or truncates the outputs; a file created gets the permission bits of file.
 int open_output_files(Outputs& outputs, const DamagedFile& file, std::FILE* err);

@@ -17,12 +17,6 @@ namespace datmend {
 
 namespace {
 
-mode_t current_umask() {
-    const mode_t mask = umask(0);
-    umask(mask);
-    return mask;
-}
-
 // The attributes a replaced file keeps: who may read it, and what the user put on it.
 bool is_kept_attribute(std::string_view name) {
     return name == "system.posix_acl_access" || name.starts_with("user.");
@@ -57,7 +51,10 @@ int OutputFile::open(const std::string& name, const OutputTarget& target, mode_t
             return errnum;
         }
     }
-    const int fd = create_temporary(calls_, folder_, entry_, temporary_);
+    // A file to replace is private until it has its owner, group and mode; a new one gets its
+    // mode from the start, as the kernel applies the umask or the folder's default ACL to it.
+    const int fd =
+        create_temporary(calls_, folder_, entry_, exists ? 0600 : mode & 0777, temporary_);
     if (fd < 0) {
         const int errnum = errno;
         temporary_.clear();
@@ -68,28 +65,33 @@ int OutputFile::open(const std::string& name, const OutputTarget& target, mode_t
         return open_in_place(name, st.st_mode);
     }
     in_place_ = false;
-    final_mode_ = exists ? st.st_mode & 07777 : mode & 0777 & ~current_umask();
-    owner_ = exists ? st.st_uid : static_cast<uid_t>(-1);
-    group_ = exists ? st.st_gid : static_cast<gid_t>(-1);
+    replaces_ = exists;
+    final_mode_ = st.st_mode & 07777;
+    owner_ = st.st_uid;
+    group_ = st.st_gid;
     writer_.set_descriptor(fd);
     return 0;
 }
 
-// A block device is taken exclusively, which the system refuses while it is mounted or held;
-// a regular file is emptied, as it always was.
+// A block device is taken exclusively, which the system refuses while it is mounted or held. A
+// regular file is emptied only once every output is open (empty_in_place()).
 int OutputFile::open_in_place(const std::string& name, mode_t kind) {
-    int flags = O_WRONLY | O_CLOEXEC;
-    if (S_ISBLK(kind)) {
-        flags |= O_EXCL;
-    } else if (S_ISREG(kind)) {
-        flags |= O_TRUNC;
-    }
-    const int fd = ::open(name.c_str(), flags);
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CLOEXEC | (S_ISBLK(kind) ? O_EXCL : 0));
     if (fd < 0) {
         return errno;
     }
     writer_.set_descriptor(fd);
     return 0;
+}
+
+int OutputFile::empty_in_place() {
+    struct stat st;
+    const int fd = writer_.descriptor();
+    if (!in_place_ || fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        return 0;
+    }
+    emptied_ = true;
+    return ftruncate(fd, 0) == 0 ? 0 : errno;
 }
 
 void OutputFile::close_folder() {
@@ -142,11 +144,9 @@ bool OutputFile::patch(std::uint64_t offset, const void* bytes, std::size_t n) {
 }
 
 // Owner and group each on its own, as far as the process may set them. A file whose group
-// cannot be kept loses the group's access rather than give it to the user's own group.
+// cannot be kept loses the group's access rather than give it to the user's own group, and
+// others get no more than that group had: its members are others now.
 bool OutputFile::set_owner_and_group(int fd) {
-    if (owner_ == static_cast<uid_t>(-1)) {
-        return true;  // a new name: the file is the user's
-    }
     errno = 0;
     if (calls_.fchown(fd, owner_, static_cast<gid_t>(-1)) != 0 && errno != EPERM) {
         return fail(errno_or_eio());
@@ -156,7 +156,8 @@ bool OutputFile::set_owner_and_group(int fd) {
         if (errno != EPERM) {
             return fail(errno_or_eio());
         }
-        final_mode_ &= ~static_cast<mode_t>(S_IRWXG);
+        const mode_t group = (final_mode_ & S_IRWXG) >> 3;
+        final_mode_ &= ~static_cast<mode_t>(S_IRWXG | S_IRWXO) | group;
     }
     return true;
 }
@@ -178,7 +179,7 @@ bool OutputFile::complete() {
     if (fd < 0 || !writer_.flush()) {
         return !writer_.failed();
     }
-    if (!in_place_) {
+    if (replaces_) {
         if (!set_owner_and_group(fd) || !set_attributes(fd)) {
             return false;
         }
@@ -192,19 +193,23 @@ bool OutputFile::complete() {
     if (calls_.fsync(fd) != 0 && (!in_place_ || errno != EINVAL)) {
         return fail(errno_or_eio());
     }
+    return true;
+}
+
+bool OutputFile::close() {
+    const int fd = writer_.descriptor();
+    if (fd < 0) {
+        return !writer_.failed();
+    }
     writer_.set_descriptor(-1);
     errno = 0;
-    if (calls_.close(fd) != 0) {
-        return fail(errno_or_eio());
-    }
-    return true;
+    return calls_.close(fd) == 0 || fail(errno_or_eio());
 }
 
 void OutputFile::discard() {
     const int fd = writer_.descriptor();
     if (fd >= 0) {
-        struct stat st;
-        if (in_place_ && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0) {
+        if (emptied_ && ftruncate(fd, 0) != 0) {
             // The failure that brought us here is what gets reported.
         }
         ::close(fd);

@@ -36,18 +36,25 @@ class OutputFile {
     // and user attributes. A block device is opened exclusively: not while it is mounted.
     int open(const std::string& name, const OutputTarget& target, mode_t mode);
 
+    // Empties a regular file written in place; called once every output is open, so that a
+    // refusal before then leaves it as it was. Returns 0, or the errno.
+    int empty_in_place();
+
     Writer& writer() { return writer_; }
     const Writer& writer() const { return writer_; }
     bool in_place() const { return in_place_; }
 
     // Writes n bytes at offset of the file, past the buffer: flush first.
     bool patch(std::uint64_t offset, const void* bytes, std::size_t n);
-    // Makes the file whole under its temporary name: flushed, synced, given the owner, group,
-    // mode and attributes it is to have, and closed. A file written in place is flushed and
-    // closed. Nothing is visible under the name yet.
+    // Makes the file whole under its temporary name: flushed, given the owner, group, mode and
+    // attributes it is to have, and synced. A file written in place is flushed and synced, and
+    // can still be emptied while the file is open. Nothing is visible under the name yet.
     bool complete();
-    // Closes the file; a temporary file is removed, and a regular file written in place, which
-    // can no longer be whole, is emptied. Nothing is reported.
+    // Closes a complete file, as the last step before the names change: a filesystem may only
+    // now report that a write failed.
+    bool close();
+    // Closes the file; a temporary file is removed, and a regular file written in place that has
+    // been emptied, which can no longer be whole, is emptied again. Nothing is reported.
     void discard();
     int error() const { return writer_.error(); }
     bool fail(int errnum);
@@ -71,12 +78,15 @@ class OutputFile {
     const SystemCalls& calls_;
     Writer writer_;
     bool in_place_ = true;
+    bool replaces_ = false;  // a temporary file that is to replace an existing file
+    bool emptied_ = false;   // a regular file written in place, emptied to be written
     int folder_ = -1;        // O_PATH descriptor of the name's folder, while it has a temporary
     std::string entry_;      // the name in folder_
     std::string temporary_;  // the temporary file's name in folder_, until it takes the name
+    // Of the file replaced, when replaces_.
     mode_t final_mode_ = 0;
-    uid_t owner_ = static_cast<uid_t>(-1);  // of the file replaced; -1 to leave as created
-    gid_t group_ = static_cast<gid_t>(-1);
+    uid_t owner_ = 0;
+    gid_t group_ = 0;
     // The access ACL and user.* attributes of the file replaced, by name.
     std::vector<std::pair<std::string, std::string>> attributes_;
 };

@@ -111,13 +111,13 @@ std::string hidden_name_for(const std::string& entry) {
     return "." + entry.substr(0, room) + std::string(kSuffix) + random_letters();
 }
 
-int create_temporary(const SystemCalls& calls, int folder, const std::string& entry,
+int create_temporary(const SystemCalls& calls, int folder, const std::string& entry, mode_t mode,
                      std::string& name) {
     const SignalsHeld held;
     for (int tries = 0; tries < 100; ++tries) {
         name = hidden_name_for(entry);
         const int fd =
-            calls.openat(folder, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            calls.openat(folder, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0) {
             list(folder, name);
             return fd;

@@ -14,9 +14,10 @@ namespace datmend {
 // cut so that the name fits in NAME_MAX.
 std::string hidden_name_for(const std::string& entry);
 
-// Creates a temporary file in folder (a descriptor) for entry, lists it, and returns its
-// descriptor, or -1 with errno set. name receives its name in the folder.
-int create_temporary(const SystemCalls& calls, int folder, const std::string& entry,
+// Creates a temporary file in folder (a descriptor) for entry with the permission bits mode (less
+// the umask, or as the folder's default ACL has them), lists it, and returns its descriptor, or
+// -1 with errno set. name receives its name in the folder.
+int create_temporary(const SystemCalls& calls, int folder, const std::string& entry, mode_t mode,
                      std::string& name);
 
 // Removes the temporary file name in folder, and takes it off the list.
