@@ -147,11 +147,10 @@ enum class FrameFault {
 // sequence may have any type.
 inline FrameFault check_frame(const std::uint8_t* record, std::uint32_t p,
                               std::uint32_t readable_end, const FrameRules& rules) {
-    if (rules.physical_eof - p < kRecordHeaderSize) {
-        return FrameFault::header_past_end;
-    }
+    // readable_end <= physical_eof: one comparison on the road of an intact record.
     if (readable_end - p < kRecordHeaderSize) {
-        return FrameFault::unreadable;
+        return rules.physical_eof - p < kRecordHeaderSize ? FrameFault::header_past_end
+                                                          : FrameFault::unreadable;
     }
     const std::uint32_t length = record_length(record);
     if (rules.fixed_length && record_type(record) <= kDeletedRecord &&

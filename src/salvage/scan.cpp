@@ -102,14 +102,6 @@ std::uint32_t choose_landing(DamagedFile& file, const FrameRules& rules, std::ui
 
 }  // namespace
 
-std::span<const std::uint8_t> record_at(DamagedFile& file, std::uint32_t p, std::uint32_t eof) {
-    if (eof - p < kRecordHeaderSize) {
-        return {};
-    }
-    const std::uint32_t length = record_length(file.view(p, kRecordHeaderSize).data());
-    return file.view(p, std::min(framed_size(length), eof - p));
-}
-
 std::optional<std::uint32_t> find_next_record(DamagedFile& file, const FrameRules& rules,
                                               std::uint32_t start) {
     const std::uint32_t eof = rules.physical_eof;

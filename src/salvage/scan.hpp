@@ -2,6 +2,7 @@
 // The scan only searches: it prints, dumps and counts nothing.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -20,6 +21,13 @@ std::optional<std::uint32_t> find_next_record(DamagedFile& file, const FrameRule
 // The record at p (<= eof) as the window holds it: its header, data and trailer, or as many of
 // them as lie before eof; empty when not even its header does. Valid until the file is read
 // again.
-std::span<const std::uint8_t> record_at(DamagedFile& file, std::uint32_t p, std::uint32_t eof);
+inline std::span<const std::uint8_t> record_at(DamagedFile& file, std::uint32_t p,
+                                               std::uint32_t eof) {
+    if (eof - p < kRecordHeaderSize) {
+        return {};
+    }
+    const std::uint32_t length = record_length(file.view(p, kRecordHeaderSize).data());
+    return file.view(p, std::min(framed_size(length), eof - p));
+}
 
 }  // namespace datmend
