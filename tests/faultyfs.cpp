@@ -1,6 +1,7 @@
 // faultyfs: a read-only FUSE filesystem that shows the files of one folder and fails every read
 // that reaches one of the given byte ranges with EIO, as a disk with unreadable sectors does.
-//   faultyfs SOURCE_DIR RANGES MOUNTPOINT      RANGES: first-last[,first-last...] or -
+//   faultyfs SOURCE_DIR RANGES MOUNTPOINT [DELAY_MS]   RANGES: first-last[,first-last...] or -
+// A failing read takes DELAY_MS milliseconds first, as a drive takes its time to give up.
 // It mounts with direct I/O, so that the kernel passes reads through as they are asked for
 // rather than widening them to pages, and runs in the background until unmounted.
 #define FUSE_USE_VERSION 31
@@ -26,6 +27,7 @@ struct Range {
 
 std::string source;
 std::vector<Range> bad;
+unsigned delay_ms = 0;
 
 std::string real(const char* path) {
     return source + path;
@@ -65,6 +67,7 @@ int fs_read(const char*, char* buf, size_t n, off_t offset, fuse_file_info* fi) 
     const auto first = static_cast<std::uint64_t>(offset);
     for (const Range& r : bad) {
         if (n > 0 && first <= r.last && r.first < first + n) {
+            usleep(delay_ms * 1000);
             return -EIO;
         }
     }
@@ -108,10 +111,11 @@ bool parse_ranges(const char* text) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    if (argc != 4 || !parse_ranges(argv[2])) {
-        std::fputs("usage: faultyfs SOURCE_DIR RANGES MOUNTPOINT\n", stderr);
+    if (argc < 4 || argc > 5 || !parse_ranges(argv[2])) {
+        std::fputs("usage: faultyfs SOURCE_DIR RANGES MOUNTPOINT [DELAY_MS]\n", stderr);
         return 1;
     }
+    delay_ms = argc == 5 ? static_cast<unsigned>(std::strtoul(argv[4], nullptr, 10)) : 0;
     char* resolved = realpath(argv[1], nullptr);
     if (resolved == nullptr) {
         std::perror(argv[1]);

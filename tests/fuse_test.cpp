@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "support.hpp"
 
@@ -25,9 +26,10 @@ class FailingDisk : public FilesTest {
   protected:
     // Mounts a filesystem at mnt showing the folder disk, with reads of ranges failing;
     // "" when mounted, else why not.
-    std::string mount(const std::string& ranges) {
+    std::string mount(const std::string& ranges, int delay_ms = 0) {
 #ifndef FAULTYFS_BINARY
         (void)ranges;
+        (void)delay_ms;
         return "libfuse3 (Debian: fuse3 and libfuse3-dev) was not found when the tests were built";
 #else
         const int fuse = open("/dev/fuse", O_RDWR);
@@ -36,7 +38,8 @@ class FailingDisk : public FilesTest {
         }
         close(fuse);
         fs::create_directory(mnt);
-        std::vector<std::string> args{FAULTYFS_BINARY, disk.path().string(), ranges, mnt};
+        std::vector<std::string> args{FAULTYFS_BINARY, disk.path().string(), ranges, mnt,
+                                      std::to_string(delay_ms)};
         const std::vector<char*> argv = argv_of(args);
         pid_t pid = 0;
         int status = -1;
@@ -58,8 +61,8 @@ class FailingDisk : public FilesTest {
 
     // Mounts as mount() does; where FUSE cannot be used, the test is skipped or fails, and
     // false is returned.
-    bool mount_or_skip(const std::string& ranges) {
-        const std::string why = mount(ranges);
+    bool mount_or_skip(const std::string& ranges, int delay_ms = 0) {
+        const std::string why = mount(ranges, delay_ms);
         if (!why.empty()) {
             require_or_skip("FUSE: " + why);
         }
@@ -115,6 +118,73 @@ TEST_F(FailingDisk, UnreadableSectorsCostOnlyTheRecordsTheyTouch) {
     EXPECT_TRUE(r.out == banner(on_disk, new_dat) +
                              header_report(0, 0, 2, 0, static_cast<std::int32_t>(eof)) + e.body);
     EXPECT_EQ(read_file(new_dat), e.new_file);
+}
+
+// What a terminal shows after out: its lines, without the blanks at their ends.
+std::vector<std::string> screen(const std::string& out) {
+    std::vector<std::string> lines{""};
+    std::size_t column = 0;
+    for (const char c : out) {
+        if (c == '\r' || c == '\n') {
+            column = 0;
+            if (c == '\n') {
+                lines.emplace_back();
+            }
+        } else if (column < lines.back().size()) {
+            lines.back()[column++] = c;
+        } else {
+            lines.back() += c;
+            ++column;
+        }
+    }
+    for (std::string& line : lines) {
+        line.erase(line.find_last_not_of(' ') + 1);
+    }
+    return lines;
+}
+
+// A salvage slow enough to say where it is, as a failing disk's is, with standard error on a
+// terminal: the status line is drawn there and erased, leaving nothing; with the report on the
+// same terminal, the terminal shows the report alone.
+TEST_F(FailingDisk, ALongRunShowsWhereItIsOnATerminalAndLeavesNothingThere) {
+    std::vector<Record> records;
+    for (std::size_t i = 0; records.size() * 48 < (2u << 20); ++i) {
+        Record r = make_record(0, text("customer " + std::to_string(i + 100000) + " of many"));
+        r.trailer = i % 3 == 0 ? 1 : r.trailer;  // torn: a report of megabytes
+        records.push_back(r);
+    }
+    const LaidOut laid = lay_out(records);
+    std::vector<bool> flags;
+    write_file(disk.file("old.dat"), laid.file);
+    std::vector<std::uint32_t> bad;  // one in each of 7 windows from the second on
+    for (std::uint32_t k = 1; k < 8; ++k) {
+        bad.push_back(static_cast<std::uint32_t>(laid.file.size() / 512 * k / 8));
+    }
+    if (!mount_or_skip(sector_ranges(bad, laid.file.size(), flags), 150)) {
+        return;
+    }
+    const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_TRUE(terminal >= 0 && grantpt(terminal) == 0 && unlockpt(terminal) == 0);
+    const int line = open(ptsname(terminal), O_RDWR | O_NOCTTY);
+    std::string shown;
+    std::thread reader([&] {
+        char buf[4096];
+        for (ssize_t n; (n = read(terminal, buf, sizeof buf)) > 0;) {
+            shown.append(buf, static_cast<std::size_t>(n));
+        }
+    });
+    Stdio on_terminal;
+    on_terminal.err_fd = line;
+    const auto r = run_tool({on_disk, new_dat}, on_terminal);
+    on_terminal.out_fd = line;
+    const std::size_t apart = shown.size();
+    EXPECT_EQ(run_tool({on_disk, new_dat}, on_terminal).status, r.status);
+    close(line);
+    reader.join();
+    close(terminal);
+    EXPECT_NE(shown.find(" copied "), std::string::npos);
+    EXPECT_EQ(screen(shown.substr(0, apart)), std::vector<std::string>{""});
+    EXPECT_EQ(screen(shown.substr(apart)), screen(r.out));
 }
 
 // The standard advice followed: the failing file rescued with GNU ddrescue, and the copy salvaged

@@ -64,7 +64,11 @@ RunResult run_tool(const std::vector<std::string>& args, const Stdio& io) {
     const std::string err_path = capture.file("stderr");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT, 0600);
+    if (io.err_fd >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, io.err_fd, 2);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT, 0600);
+    }
     if (io.closed_in) {
         posix_spawn_file_actions_addclose(&actions, 0);
     } else {
@@ -99,7 +103,7 @@ RunResult run_tool(const std::vector<std::string>& args, const Stdio& io) {
     if (io.out.empty() && io.out_fd < 0 && !io.closed_out) {
         r.out = read_text(out_path);
     }
-    r.err = read_text(err_path);
+    r.err = io.err_fd >= 0 ? "" : read_text(err_path);
     return r;
 }
 

@@ -53,6 +53,7 @@ struct Stdio {
     std::string in = "/dev/null";
     std::string out;
     int out_fd = -1;
+    int err_fd = -1;  // standard error on this descriptor, not captured
     bool closed_in = false;
     bool closed_out = false;
     std::string cwd;

@@ -16,6 +16,7 @@
 #include "driver/files.hpp"
 #include "driver/header_block.hpp"
 #include "driver/outputs.hpp"
+#include "driver/status_line.hpp"
 #include "salvage/header_judgement.hpp"
 #include "salvage/walk.hpp"
 #include "writer/commit.hpp"
@@ -91,14 +92,22 @@ WriteFailure finish_outputs(Outputs& outputs, const FileHeader& header, std::uin
     return commit_outputs(files);
 }
 
-// The walk from the first record under header, every record disposed of, then the outputs
-// completed and committed; damage is told in damage's report. The results go to results as they
-// are found. Returns the first write that failed.
+// The walk from the first record under header, every record disposed of, shown on a status line
+// on status_fd when it is a terminal; then the outputs completed and committed. Damage is told
+// in damage's report. The results go to results as they are found. Returns the first write that
+// failed.
 WriteFailure write_new_files(DamagedFile& file, const FileHeader& header, Outputs& outputs,
-                             DamageLog& damage, Results& results) {
+                             DamageLog& damage, int status_fd, Results& results) {
     Writer& new_file = outputs.new_file().writer();
     Walk walk(file, frame_rules(header, file.physical_eof()), kHeaderBlockSize, &damage);
-    const Copied copied = copy_records(walk, new_file, outputs.deleted_file());
+    StatusLine status(status_fd, file.physical_eof());
+    CopyWatch watch;
+    if (status.on()) {
+        status.share_terminal_with(damage.report);
+        watch = [&status](const Walk& w, const CopyCounts& counts) { status.update(w, counts); };
+    }
+    const Copied copied = copy_records(walk, new_file, outputs.deleted_file(), watch);
+    status.finish();
     file.close();
     results.counts = copied.counts;
     results.error_count = damage.error_count;
@@ -144,7 +153,8 @@ int salvage(const Surroundings& around, const Names& names, Console& console, Re
         return stop(console,
                     report_write_failure(console.err, outputs, {&new_file, new_file.error()}));
     }
-    if (WriteFailure failure = write_new_files(file, judgement.header, outputs, damage, results)) {
+    if (WriteFailure failure = write_new_files(file, judgement.header, outputs, damage,
+                                               fileno(console.err), results)) {
         report_lost(console);
         return report_write_failure(console.err, outputs, failure);
     }

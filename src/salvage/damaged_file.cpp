@@ -98,6 +98,7 @@ std::span<const std::uint8_t> DamagedFile::load(std::uint32_t offset, std::size_
         std::min<std::uint64_t>(std::uint64_t{start} + kWindowSize, size_));
     length_ = end - start;
     fill(static_cast<std::uint32_t>(start + kept), end);
+    ++windows_read_;
     const std::size_t available = length_ - (offset - start);
     return {at(offset), std::min(n, available)};
 }

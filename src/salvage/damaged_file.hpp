@@ -105,6 +105,8 @@ class DamagedFile {
     void flag_unreadable(std::uint32_t offset, std::uint32_t n, std::uint8_t* flags) const;
     // How many bytes have been found unreadable so far.
     std::uint64_t unreadable_bytes() const { return unreadable_bytes_; }
+    // How many times the window has been filled from the file so far.
+    std::uint64_t windows_read() const { return windows_read_; }
     // Takes every sector that first to end touches as unreadable, as if its read had failed:
     // it is never read. Bytes past the file's size are not in it and are left out.
     void mark_unreadable_sectors(std::uint32_t first, std::uint32_t end);
@@ -143,6 +145,7 @@ class DamagedFile {
     std::uint32_t shrunk_to_ = ~std::uint32_t{0};  // every byte from here to size_ is unreadable
     bool any_unreadable_ = false;
     std::uint64_t unreadable_bytes_ = 0;  // below size_, each counted once
+    std::uint64_t windows_read_ = 0;
 };
 
 }  // namespace datmend

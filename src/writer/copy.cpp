@@ -135,10 +135,15 @@ class Disposal {
 
 }  // namespace
 
-Copied copy_records(Walk& walk, Writer& new_file, Writer* deleted_file) {
+Copied copy_records(Walk& walk, Writer& new_file, Writer* deleted_file, const CopyWatch& watch) {
     Disposal disposal(new_file, deleted_file);
     const auto take = [&disposal](std::uint8_t* record) { return disposal.take(record); };
+    std::uint64_t windows = walk.windows_read();
     while (!walk.at_end()) {
+        if (watch && walk.windows_read() != windows) {
+            windows = walk.windows_read();
+            watch(walk, disposal.counts());
+        }
         walk.take_records_in_window(take);
         // The walk may move the window under the runs: write them out first.
         if (disposal.failure() || !disposal.write_runs() || walk.at_end()) {

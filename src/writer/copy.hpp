@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "io/writer.hpp"
 #include "salvage/walk.hpp"
@@ -28,9 +29,14 @@ struct Copied {
     WriteFailure failure;
 };
 
+// Whoever watches the copy loop: told where the walk is and what it has copied, each time the
+// walk has read a new window of the file, so at most once per window.
+using CopyWatch = std::function<void(const Walk& walk, const CopyCounts& counts)>;
+
 // Walks to the end: active records go to new_file renumbered, deleted records' data to
 // deleted_file when there is one (nullptr otherwise), everything else is dropped as overhead.
-// A write that fails ends the walk there.
-Copied copy_records(Walk& walk, Writer& new_file, Writer* deleted_file);
+// A write that fails ends the walk there. watch, when there is one, watches.
+Copied copy_records(Walk& walk, Writer& new_file, Writer* deleted_file,
+                    const CopyWatch& watch = {});
 
 }  // namespace datmend

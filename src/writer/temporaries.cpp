@@ -29,7 +29,18 @@ struct Listed {
 // Two outputs, each with its temporary file, and room to spare.
 std::array<Listed, 4> g_temporaries;
 
+// What to write before the process ends: a status line's eraser.
+struct LastWords {
+    int fd = -1;
+    const char* text = nullptr;
+    std::size_t n = 0;
+};
+LastWords g_last_words;
+
 extern "C" void remove_temporaries_and_end(int signal) {
+    if (g_last_words.n > 0 && write(g_last_words.fd, g_last_words.text, g_last_words.n) < 0) {
+        // Nothing more can be done in a signal handler.
+    }
     for (const Listed& listed : g_temporaries) {
         if (listed.folder >= 0) {
             unlinkat(listed.folder, listed.name.data(), 0);
@@ -151,6 +162,11 @@ void remove_temporaries_on_fatal_signals() {
             sigaction(signal, &action, nullptr);
         }
     }
+}
+
+void write_on_fatal_signal(int fd, const char* text, std::size_t n) {
+    const SignalsHeld held;
+    g_last_words = {fd, text, n};
 }
 
 void hold_fatal_signals() {
