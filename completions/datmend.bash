@@ -13,7 +13,7 @@ _datmend() {
                 [[ ${COMP_WORDS[i + 1]} == = ]] && ((i++))
                 ((i += 2))
                 ;;
-            --mapfile=*) ((i++)) ;;
+            --mapfile=* | -r | --repair) ((i++)) ;;
             *) options=0 && break ;;
         esac
     done
@@ -22,7 +22,7 @@ _datmend() {
     elif ((options)) && [[ $cur == --mapfile=* ]]; then
         prefix=--mapfile= cur=${cur#--mapfile=}  # = is not a word break
     elif ((options)) && [[ $cur == -* ]]; then
-        mapfile -t COMPREPLY < <(compgen -W '-m --mapfile --mapfile= --help --version --' -- "$cur")
+        mapfile -t COMPREPLY < <(compgen -W '-m --mapfile --mapfile= -r --repair --help --version --' -- "$cur")
         [[ ${COMPREPLY[*]} == --mapfile= ]] && compopt -o nospace
         return 0
     fi

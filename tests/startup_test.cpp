@@ -73,6 +73,8 @@ TEST_F(Startup, HelpAndVersionAreAnsweredWhateverFollowsThem) {
         "  -m mapfile, --mapfile=mapfile\n"
         "               old_file is a copy rescued by GNU ddrescue and mapfile its\n"
         "               map: what the rescue could not read counts as unreadable\n"
+        "  -r, --repair take a record whose only damage is its length or its\n"
+        "               trailer, repaired, where the records after it agree\n"
         "  --help       print this help and exit\n"
         "  --version    print the version and the license and exit\n"
         "  --           end the options: every argument after it is a file name\n"
@@ -97,11 +99,13 @@ TEST_F(Startup, BashCompletesTheOptionsThenFileNames) {
         "let COMP_CWORD=${#COMP_WORDS[@]}-1; _datmend; echo \"${COMPREPLY[*]}\"; done";
     Stdio bash;
     bash.command = {"bash", "-c", script, DATMEND_COMPLETION, dir.path().string()};
-    const auto r = run_tool(
-        {"-", "-m -", "-m o --h", "--mapfile = o --h", "--mapfile=m", "old.dat -", "-- -"}, bash);
+    const auto r = run_tool({"-", "-m -", "-m o --h", "--mapfile = o --h", "--mapfile=m",
+                             "old.dat -", "-- -", "-r --r"},
+                            bash);
     EXPECT_EQ(r.out + r.err,
-              "complete -F _datmend datmend\n-m --mapfile --mapfile= --help --version --\n"
-              "-x\n--help\n--help\n--mapfile=map.log\n-x\n-x\n");
+              "complete -F _datmend datmend\n"
+              "-m --mapfile --mapfile= -r --repair --help --version --\n"
+              "-x\n--help\n--help\n--mapfile=map.log\n-x\n-x\n--repair\n");
 }
 
 TEST_F(Startup, OpenFailuresNameTheFileAndLeaveTheOutputsAsTheyWere) {

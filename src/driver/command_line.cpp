@@ -42,6 +42,8 @@ constexpr const char* kOptionsText =
     "  -m mapfile, --mapfile=mapfile\n"
     "               old_file is a copy rescued by GNU ddrescue and mapfile its\n"
     "               map: what the rescue could not read counts as unreadable\n"
+    "  -r, --repair take a record whose only damage is its length or its\n"
+    "               trailer, repaired, where the records after it agree\n"
     "  --help       print this help and exit\n"
     "  --version    print the version and the license and exit\n"
     "  --           end the options: every argument after it is a file name\n"
@@ -68,6 +70,10 @@ CommandLine parse_command_line(int argc, char* argv[]) {
         if (arg == "--help" || arg == "--version") {
             line.request = arg == "--help" ? Request::help : Request::version;
             return line;
+        }
+        if (arg == "-r" || arg == "--repair") {
+            line.names.repair = true;
+            continue;
         }
         std::string map;
         if (arg == "-m" || arg == kLong) {

@@ -1,4 +1,5 @@
-// The command line: [ -m mapfile | --mapfile=mapfile ] [ -- ] old_file new_file [ del-rec_file ],
+// The command line: [ -m mapfile | --mapfile=mapfile ] [ -r | --repair ] [ -- ] old_file new_file
+// [ del-rec_file ],
 // or --help or --version; and the texts printed for it.
 #pragma once
 
@@ -23,6 +24,7 @@ struct Names {
     std::string new_file;
     std::optional<std::string> deleted_file;  // the third file name, when given
     std::optional<std::string> mapfile;       // the rescued copy's map, when given
+    bool repair = false;                      // -r: records damaged in their framing alone
 };
 
 struct CommandLine {

@@ -92,14 +92,18 @@ WriteFailure finish_outputs(Outputs& outputs, const FileHeader& header, std::uin
     return commit_outputs(files);
 }
 
-// The walk from the first record under header, every record disposed of, shown on a status line
+// The walk from the first record under header, repairing records where asked to, every record
+// disposed of, shown on a status line
 // on status_fd when it is a terminal; then the outputs completed and committed. Damage is told
 // in damage's report. The results go to results as they are found. Returns the first write that
 // failed.
-WriteFailure write_new_files(DamagedFile& file, const FileHeader& header, Outputs& outputs,
-                             DamageLog& damage, int status_fd, Results& results) {
+WriteFailure write_new_files(DamagedFile& file, const FileHeader& header, bool repair,
+                             Outputs& outputs, DamageLog& damage, int status_fd, Results& results) {
     Writer& new_file = outputs.new_file().writer();
     Walk walk(file, frame_rules(header, file.physical_eof()), kHeaderBlockSize, &damage);
+    if (repair) {
+        walk.repair_records();
+    }
     StatusLine status(status_fd, file.physical_eof());
     CopyWatch watch;
     if (status.on()) {
@@ -111,6 +115,7 @@ WriteFailure write_new_files(DamagedFile& file, const FileHeader& header, Output
     file.close();
     results.counts = copied.counts;
     results.error_count = damage.error_count;
+    results.repaired = damage.repaired;
     results.dumped_bytes = damage.dumped_bytes;
     results.unreadable_bytes = file.unreadable_bytes();
     results.physical_eof = file.physical_eof();
@@ -153,8 +158,8 @@ int salvage(const Surroundings& around, const Names& names, Console& console, Re
         return stop(console,
                     report_write_failure(console.err, outputs, {&new_file, new_file.error()}));
     }
-    if (WriteFailure failure = write_new_files(file, judgement.header, outputs, damage,
-                                               fileno(console.err), results)) {
+    if (WriteFailure failure = write_new_files(file, judgement.header, names.repair, outputs,
+                                               damage, fileno(console.err), results)) {
         report_lost(console);
         return report_write_failure(console.err, outputs, failure);
     }

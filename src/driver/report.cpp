@@ -36,6 +36,9 @@ void print_summary(Writer& out, const Results& results, bool deleted_file_named)
               static_cast<int>(counts.deleted));
     out.print("    Overhead Records Removed = %d\n", static_cast<int>(counts.overhead));
     out.print("           File Errors Found = %d\n", static_cast<int>(results.error_count));
+    if (results.repaired != 0) {
+        out.print("            Records Repaired = %d\n", static_cast<int>(results.repaired));
+    }
     // Only a failing disk adds this line; every unreadable byte is also inside a dump.
     if (results.unreadable_bytes != 0) {
         out.print("    Unreadable Bytes Skipped = %d\n",

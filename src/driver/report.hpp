@@ -13,7 +13,8 @@ namespace datmend {
 // What a salvage found and did, for the summary, the exit status and the tests.
 struct Results {
     CopyCounts counts;
-    std::uint32_t error_count = 0;   // dumped stretches
+    std::uint32_t error_count = 0;   // dumped stretches and repaired records
+    std::uint32_t repaired = 0;      // records repaired
     std::uint64_t dumped_bytes = 0;  // all dumped stretches together
     std::uint64_t unreadable_bytes = 0;
     std::uint32_t physical_eof = 0;  // of the damaged file

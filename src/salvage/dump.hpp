@@ -14,7 +14,8 @@ struct DamageLog {
     explicit DamageLog(Writer& report_to) : report(report_to) {}
 
     Writer& report;
-    std::uint32_t error_count = 0;  // one per dumped stretch
+    std::uint32_t error_count = 0;  // one per dumped stretch or repaired record
+    std::uint32_t repaired = 0;     // records mended where two witnesses of three agree
     // Bytes of all dumped stretches together. Only the test checker reads it, to prove that
     // every byte of the damaged file is accounted for.
     std::uint64_t dumped_bytes = 0;

@@ -102,6 +102,10 @@ std::uint32_t choose_landing(DamagedFile& file, const FrameRules& rules, std::ui
 
 }  // namespace
 
+bool is_chained_record(DamagedFile& file, const FrameRules& rules, std::uint32_t c) {
+    return is_clean_record(file, rules, c) && is_confirmed(file, rules, c);
+}
+
 std::optional<std::uint32_t> find_next_record(DamagedFile& file, const FrameRules& rules,
                                               std::uint32_t start) {
     const std::uint32_t eof = rules.physical_eof;

@@ -18,6 +18,10 @@ namespace datmend {
 std::optional<std::uint32_t> find_next_record(DamagedFile& file, const FrameRules& rules,
                                               std::uint32_t start);
 
+// True when the record at c would be read in sequence without a diagnosis, and is followed by
+// the end of the file or another such record: the chain a landing is judged by.
+bool is_chained_record(DamagedFile& file, const FrameRules& rules, std::uint32_t c);
+
 // The record at p (<= eof) as the window holds it: its header, data and trailer, or as many of
 // them as lie before eof; empty when not even its header does. Valid until the file is read
 // again.

@@ -4,6 +4,7 @@
 #include "salvage/walk.hpp"
 
 #include "io/text.hpp"
+#include "salvage/dump_row.hpp"
 #include "salvage/scan.hpp"
 
 namespace datmend {
@@ -87,6 +88,24 @@ char* format_diagnosis(char* w, FrameFault fault, std::uint32_t p, const std::ui
     return w;
 }
 
+// A repaired record's line, and its header and trailer as read in two rows of a dump, labelled
+// with their offsets in the file.
+constexpr std::size_t kLongestRepair = 80 + kDecimalWidth + 2 * kRowWidth;
+
+char* format_repair(char* w, std::uint32_t p, const std::uint8_t* record, std::uint32_t length,
+                    bool trailer_wrong) {
+    w = format_text(w, "\n*** Record at offset ");
+    w = format_decimal(w, as_printed(p));
+    w = format_text(w, trailer_wrong ? " repaired: trailer did not match its length ***\n"
+                                     : " repaired: length did not match its trailer ***\n");
+    const RowPath path = fastest_row_path();
+    format_row(w, p, record, nullptr, kRecordHeaderSize, path);
+    w += kRowWidth;
+    const std::uint32_t trailer = p + kRecordHeaderSize + length;
+    format_row(w, trailer, record + kRecordHeaderSize + length, nullptr, kTrailerSize, path);
+    return w + kRowWidth;
+}
+
 }  // namespace
 
 std::optional<FramedRecord> Walk::next() {
@@ -102,9 +121,31 @@ std::optional<FramedRecord> Walk::next() {
         return std::nullopt;
     }
     if (fault != FrameFault::none) {
-        diagnose(fault, p, record.data());
+        if (repair_ && fault == FrameFault::trailer_mismatch) {
+            if (auto mended = mend_trailer(p, record)) {
+                return mended;
+            }
+        }
+        // Told before the scan reads on, while the window holds the record; a walk that repairs
+        // keeps the words until the scan's landing has not mended the record's length.
+        char told[kLongestMessage];
+        const char* told_end = told;
+        if (repair_) {
+            told_end = format_diagnosis(told, fault, p, record.data(), eof);
+        } else {
+            diagnose(fault, p, record.data());
+        }
         file_.hold(p);  // the stretch from p is dumped once the scan has found its end
         const auto landing = find_next_record(file_, rules_, p);
+        if (repair_ && landing) {
+            if (auto mended = mend_length(p, *landing)) {
+                file_.release();
+                return mended;
+            }
+        }
+        if (log_ != nullptr && told_end != told) {
+            log_->report.write(told, static_cast<std::size_t>(told_end - told));
+        }
         discard(p, landing ? *landing - 1 : eof - 1);
         file_.release();
         if (!landing) {
@@ -116,7 +157,54 @@ std::optional<FramedRecord> Walk::next() {
         record = record_at(file_, p, eof);
     }
     pos_ = static_cast<std::uint32_t>(p + record.size());
-    return FramedRecord{p, record};
+    return FramedRecord{p, record, record_length(record.data())};
+}
+
+// The trailer alone disagrees: the record's length is a record's length, and where it says the
+// record ends, the file ends or a chain of records starts.
+std::optional<FramedRecord> Walk::mend_trailer(std::uint32_t p,
+                                               std::span<const std::uint8_t> record) {
+    const std::uint32_t length = record_length(record.data());
+    const std::uint32_t end = p + framed_size(length);
+    if (record_type(record.data()) > kHighestKnownType || length == 0 ||
+        record_trailer(record.data(), length) == 0 ||
+        (end != rules_.physical_eof && !is_chained_record(file_, rules_, end))) {
+        return std::nullopt;
+    }
+    return repaired(p, length, true);
+}
+
+// The length alone disagrees: the scan's landing, a chain of records, lies just past a trailer
+// that gives the record's length, every byte up to it readable.
+std::optional<FramedRecord> Walk::mend_length(std::uint32_t p, std::uint32_t landing) {
+    const std::uint8_t* header = file_.view(p, kRecordHeaderSize).data();
+    const std::uint8_t type = record_type(header);
+    if (type > kHighestKnownType || record_length(header) == 0 || landing - p < kShortestFrame ||
+        !file_.readable(p, landing - p) || !is_chained_record(file_, rules_, landing)) {
+        return std::nullopt;
+    }
+    const std::uint32_t length =
+        decode_trailer(file_.view(landing - kTrailerSize, kTrailerSize).data());
+    const bool fits =
+        !rules_.fixed_length || type > kDeletedRecord || length == rules_.record_length;
+    if (landing - p != std::uint64_t{length} + kFramingSize || !fits) {
+        return std::nullopt;
+    }
+    return repaired(p, length, false);
+}
+
+// The record at p taken with length, told as repaired, with its header and trailer as read.
+FramedRecord Walk::repaired(std::uint32_t p, std::uint32_t length, bool trailer_wrong) {
+    if (log_ != nullptr) {
+        ++log_->error_count;
+        ++log_->repaired;
+        const auto record = file_.view(p, framed_size(length));
+        char* const start = log_->report.reserve(kLongestRepair);
+        const char* const stop = format_repair(start, p, record.data(), length, trailer_wrong);
+        log_->report.commit(static_cast<std::size_t>(stop - start));
+    }
+    pos_ = p + framed_size(length);
+    return FramedRecord{p, file_.view(p, framed_size(length)), length};
 }
 
 // Out of the walk's loop, where the compiler takes the messages for cold code and copies their

@@ -15,10 +15,13 @@
 
 namespace datmend {
 
-// An intact record as the damaged file's window holds it: valid until the file is read again.
+// An intact record as the damaged file's window holds it: valid until the file is read again. A
+// repaired record's header or trailer says otherwise than length, which is what it is taken
+// with.
 struct FramedRecord {
     std::uint32_t offset = 0;              // of its record header
     std::span<const std::uint8_t> framed;  // header, data and trailer
+    std::uint32_t length = 0;              // of its data: framed.size() == framed_size(length)
 };
 
 class Walk {
@@ -28,6 +31,12 @@ class Walk {
     // found unreadable stays unreadable for every later reader of file.
     Walk(DamagedFile& file, const FrameRules& rules, std::uint32_t from, DamageLog* log)
         : file_(file), rules_(rules), pos_(from), log_(log) {}
+
+    // From now on a record whose only damage is its length or its trailer is taken, repaired:
+    // where two of the three witnesses of where it ends (its length, its trailer, and the chain
+    // of records after it) agree, and no witness reads zero. Each repair is told and counted as
+    // a file error.
+    void repair_records() { repair_ = true; }
 
     bool at_end() const { return pos_ >= rules_.physical_eof; }
 
@@ -67,6 +76,9 @@ class Walk {
     }
 
   private:
+    std::optional<FramedRecord> mend_trailer(std::uint32_t p, std::span<const std::uint8_t> record);
+    std::optional<FramedRecord> mend_length(std::uint32_t p, std::uint32_t landing);
+    FramedRecord repaired(std::uint32_t p, std::uint32_t length, bool trailer_wrong);
     void diagnose(FrameFault fault, std::uint32_t p, const std::uint8_t* record);
     void discard(std::uint32_t first, std::uint32_t last);
 
@@ -74,6 +86,7 @@ class Walk {
     FrameRules rules_;
     std::uint32_t pos_;  // where the next record starts
     DamageLog* log_;
+    bool repair_ = false;
 };
 
 }  // namespace datmend

@@ -24,11 +24,13 @@ class Disposal {
         return r.rec_type == kActiveRecord ? gather(r, record) : set_aside(r, record);
     }
 
-    // A record the reader delivered, at record in the window: an active one is copied to the
-    // new file and re-framed there. False once a write has failed.
-    bool take_copy(const std::uint8_t* record) {
-        const RecordHeader r = decode_record_header(record);
-        return r.rec_type == kActiveRecord ? copy(r, record) : set_aside(r, record);
+    // A record the walk delivered, in the window: an active one is copied to the new file and
+    // re-framed there, with the length it is taken with. False once a write has failed.
+    bool take_copy(const FramedRecord& record) {
+        RecordHeader r = decode_record_header(record.framed.data());
+        r.rec_length = static_cast<std::uint16_t>(record.length);
+        return r.rec_type == kActiveRecord ? copy(r, record.framed.data())
+                                           : set_aside(r, record.framed.data());
     }
 
     // Writes the runs out. Where they come to kGatherAtLeast, straight from the window; less
@@ -72,14 +74,16 @@ class Disposal {
         return true;
     }
 
-    // The active record r, copied after the runs into the new file's buffer and re-framed there.
+    // The active record r, copied after the runs into the new file's buffer and re-framed there;
+    // its trailer is r's length, whatever the record's says.
     bool copy(const RecordHeader& r, const std::uint8_t* record) {
         const std::size_t framed = framed_size(r.rec_length);
         if (!write_runs()) {
             return false;
         }
         auto* bytes = reinterpret_cast<std::uint8_t*>(new_file_.reserve(framed));
-        std::memcpy(bytes, record, framed);
+        std::memcpy(bytes, record, framed - kTrailerSize);
+        put_le32(bytes + framed - kTrailerSize, r.rec_length);
         reframe(r, bytes);
         new_file_.commit(framed);
         return !new_file_.failed() || fail_new_file();
@@ -150,7 +154,7 @@ Copied copy_records(Walk& walk, Writer& new_file, Writer* deleted_file, const Co
             break;
         }
         const auto record = walk.next();
-        if (!record || !disposal.take_copy(record->framed.data())) {
+        if (!record || !disposal.take_copy(*record)) {
             break;
         }
     }
