@@ -231,6 +231,73 @@ TEST_F(Salvage, APhantomThatNothingConfirmsIsPassedOverForTheGenuineRecord) {
     }
 }
 
+// With -r, a record whose trailer alone disagrees (its length and the chain of records after it
+// agree) or whose length alone disagrees (the scan's landing, a chain, just past a trailer that
+// gives the distance) is taken, told as repaired with its header and trailer as read; any other
+// damage, and a witness that reads 0, is as without -r.
+TEST_F(Salvage, RepairTakesARecordWhoseLengthOrTrailerAloneIsWrong) {
+    struct Case {
+        std::uint16_t organization;
+        std::uint8_t type;
+        std::optional<std::uint32_t> trailer;
+        std::optional<std::uint32_t> length;
+        bool next_torn;  // the record after it is damaged too: no chain
+        const char* repaired;
+    };
+    const char* const kTrailer = "trailer did not match its length";
+    const char* const kLength = "length did not match its trailer";
+    for (const Case& c :
+         {Case{0, 0, 9 ^ 64, {}, false, kTrailer}, Case{0, 1, {}, 9 ^ 4, false, kLength},
+          Case{1, 0, {}, 9 + 256, false, kLength}, Case{1, 1, 9 | 1u << 20, {}, false, kTrailer},
+          Case{0, 0, 9 ^ 64, {}, true, nullptr}, Case{0, 0, 9 ^ 2, 9 ^ 4, false, nullptr},
+          Case{0, 0, 0, {}, false, nullptr}, Case{0, 0, {}, 0, false, nullptr}}) {
+        SCOPED_TRACE(std::to_string(c.organization) + " " + std::to_string(c.type) + " " +
+                     std::to_string(c.trailer.value_or(99)) + " " +
+                     std::to_string(c.length.value_or(99)));
+        Record x = make_record(c.type, text("9 bytes!!"));
+        x.trailer = c.trailer;
+        x.length = c.length;
+        Record after = make_record(0, text("after it!"));
+        after.trailer = c.next_torn ? std::optional<std::uint32_t>(8) : std::nullopt;
+        std::vector<Record> kept{make_record(0, text("before it")), after,
+                                 make_record(0, text("and more!")),
+                                 make_record(0, text("the end!!"))};
+        const Bytes old = DatFile(c.organization, 9)
+                              .add(kept[0])
+                              .add(x)
+                              .add(kept[1])
+                              .add(kept[2])
+                              .add(kept[3])
+                              .finish();
+        write_file(old_dat, old);
+        const auto plain = run_tool({old_dat, new_dat, del_dat});
+        const Bytes plain_new = read_file(new_dat);
+        const auto r = run_tool({"-r", old_dat, new_dat, del_dat});
+        if (c.repaired == nullptr) {
+            EXPECT_EQ(r.out, plain.out);
+            EXPECT_EQ(r.status, plain.status);
+            EXPECT_EQ(read_file(new_dat), plain_new);
+            continue;
+        }
+        const std::string head =
+            banner(old_dat, new_dat, del_dat) +
+            header_report(c.organization, 9, 2, 0, static_cast<std::int32_t>(old.size()));
+        const std::uint32_t at = 512 + 25;
+        EXPECT_EQ(r.out,
+                  head + "\n*** Record at offset 537 repaired: " + c.repaired + " ***\n" +
+                      dump_row(old.data() + at, nullptr, 12, at) +
+                      dump_row(old.data() + at + 21, nullptr, 4, at + 21) +
+                      summary(c.type == 0 ? 5 : 4, c.type, 0, 1, 512 + (c.type == 0 ? 5 : 4) * 25,
+                              c.type == 0 ? 0 : 25, true, 0, 1));
+        EXPECT_EQ(r.status, 1);
+        if (c.type == 0) {
+            kept.insert(kept.begin() + 1, make_record(0, text("9 bytes!!")));
+        }
+        EXPECT_EQ(read_file(new_dat), renumbered(kept, c.organization, 9));
+        EXPECT_EQ(read_file(del_dat), c.type == 1 ? text("9 bytes!!") : Bytes{});
+    }
+}
+
 TEST_F(Salvage, EmptyRecordIsDamageAndTheWalkGoesOn) {
     const Bytes old =
         DatFile().active(text("12345")).add(make_record(0, {})).active(text("seven!!")).finish();

@@ -78,6 +78,19 @@ TEST_F(Sectors, TheScanCrossesABadSectorAndWindowsRefillAroundOne) {
     ASSERT_LE((laid.at[21] + 12 + 511) / 512 * 512 + 512, laid.at[21] + 12 + 1500);
     expect_salvage(laid, inside);
 
+    // A repair never reaches over an unreadable byte: with -r, a record whose length alone is
+    // wrong over a bad sector is lost as without it.
+    rs[20].trailer.reset();
+    rs[21].length = 1500 ^ 8;
+    laid = lay_out(rs);
+    write_file(old_dat, laid.file);
+    inside.forget();
+    const InProcessRun without = salvage({old_dat, new_dat}, inside.reader());
+    const Bytes lost = read_file(new_dat);
+    inside.forget();
+    EXPECT_EQ(salvage({"-r", old_dat, new_dat}, inside.reader()).report, without.report);
+    EXPECT_EQ(read_file(new_dat), lost);
+
     // The scan lands on records that end exactly where a bad sector starts and where the file
     // ends: their last bytes are readable.
     rs = records(60);

@@ -222,13 +222,16 @@ std::string dump_text(const Bytes& file, std::uint32_t first, std::uint32_t last
 }
 
 std::string summary(int active, int deleted, int overhead, int errors, int new_eof, int reduction,
-                    bool deleted_file, int unreadable) {
+                    bool deleted_file, int unreadable, int repaired) {
     std::string s = "\nDatmend Completion Information:\n";
     s += format("%28s = %d\n", "Active Records Copied ", active);
     s += format("%28s = %d\n", deleted_file ? "Deleted Records Copied " : "Deleted Records Removed",
                 deleted);
     s += format("%28s = %d\n", "Overhead Records Removed", overhead);
     s += format("%28s = %d\n", "File Errors Found", errors);
+    if (repaired != 0) {
+        s += format("%28s = %d\n", "Records Repaired", repaired);
+    }
     if (unreadable != 0) {
         s += format("%28s = %d\n", "Unreadable Bytes Skipped", unreadable);
     }
@@ -242,8 +245,9 @@ std::string summary(int active, int deleted, int overhead, int errors, int new_e
 
 namespace testkit {
 
-Bytes renumbered(const std::vector<Record>& records) {
-    DatFile f;
+Bytes renumbered(const std::vector<Record>& records, std::uint16_t organization,
+                 std::uint32_t record_length) {
+    DatFile f(organization, record_length);
     std::uint32_t ordinal = 0;
     for (Record r : records) {
         r.ordinal = ordinal++;

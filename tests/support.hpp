@@ -103,10 +103,11 @@ std::string eof_warning(std::uint32_t physical_eof);
 std::string dump_text(const Bytes& file, std::uint32_t first, std::uint32_t last,
                       const std::vector<bool>& unreadable = {});
 std::string summary(int active, int deleted, int overhead, int errors, int new_eof, int reduction,
-                    bool deleted_file, int unreadable = 0);
+                    bool deleted_file, int unreadable = 0, int repaired = 0);
 
 // The new file holding these records, renumbered from 0, as a clean salvage writes it.
-Bytes renumbered(const std::vector<Record>& records);
+Bytes renumbered(const std::vector<Record>& records, std::uint16_t organization = 0,
+                 std::uint32_t record_length = 0);
 
 // A file of active records laid end to end after the header block, with where each one starts.
 struct LaidOut {

@@ -63,6 +63,12 @@ void print_rows_flagging_unreadable(Writer& report, const DamagedFile& file, std
 
 }  // namespace
 
+void print_labelled_row(Writer& report, std::uint32_t label, const std::uint8_t* bytes,
+                        std::uint32_t n) {
+    format_row(report.reserve(kRowWidth), label, bytes, nullptr, n, fastest_row_path());
+    report.commit(kRowWidth);
+}
+
 void dump_discarded(DamagedFile& file, DamageLog& log, std::uint32_t first, std::uint32_t last) {
     ++log.error_count;
     const std::uint32_t count = last - first + 1;

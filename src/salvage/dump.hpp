@@ -26,4 +26,8 @@ struct DamageLog {
 // "??" and "~".
 void dump_discarded(DamagedFile& file, DamageLog& log, std::uint32_t first, std::uint32_t last);
 
+// Prints the n bytes (1 <= n <= 16) at bytes in one row of a dump, labelled with label.
+void print_labelled_row(Writer& report, std::uint32_t label, const std::uint8_t* bytes,
+                        std::uint32_t n);
+
 }  // namespace datmend

@@ -70,14 +70,6 @@ std::uint32_t record_end(DamagedFile& file, std::uint32_t c) {
     return c + framed_size(record_length(file.view(c, kRecordHeaderSize).data()));
 }
 
-// True when the record at e would be read in sequence without any diagnosis; its type does not
-// matter there. A record with an unreadable byte confirms nothing.
-bool is_clean_record(DamagedFile& file, const FrameRules& rules, std::uint32_t e) {
-    const auto record = record_at(file, e, rules.physical_eof);
-    const auto end = static_cast<std::uint32_t>(e + record.size());
-    return check_frame(record.data(), e, file.readable_until(e, end), rules) == FrameFault::none;
-}
-
 // A plausible candidate is confirmed when it ends the file or a clean record follows it.
 bool is_confirmed(DamagedFile& file, const FrameRules& rules, std::uint32_t c) {
     const std::uint32_t end = record_end(file, c);
@@ -101,10 +93,6 @@ std::uint32_t choose_landing(DamagedFile& file, const FrameRules& rules, std::ui
 }
 
 }  // namespace
-
-bool is_chained_record(DamagedFile& file, const FrameRules& rules, std::uint32_t c) {
-    return is_clean_record(file, rules, c) && is_confirmed(file, rules, c);
-}
 
 std::optional<std::uint32_t> find_next_record(DamagedFile& file, const FrameRules& rules,
                                               std::uint32_t start) {

@@ -18,10 +18,6 @@ namespace datmend {
 std::optional<std::uint32_t> find_next_record(DamagedFile& file, const FrameRules& rules,
                                               std::uint32_t start);
 
-// True when the record at c would be read in sequence without a diagnosis, and is followed by
-// the end of the file or another such record: the chain a landing is judged by.
-bool is_chained_record(DamagedFile& file, const FrameRules& rules, std::uint32_t c);
-
 // The record at p (<= eof) as the window holds it: its header, data and trailer, or as many of
 // them as lie before eof; empty when not even its header does. Valid until the file is read
 // again.
@@ -32,6 +28,25 @@ inline std::span<const std::uint8_t> record_at(DamagedFile& file, std::uint32_t 
     }
     const std::uint32_t length = record_length(file.view(p, kRecordHeaderSize).data());
     return file.view(p, std::min(framed_size(length), eof - p));
+}
+
+// True when the record at e would be read in sequence without any diagnosis; its type does not
+// matter there. A record with an unreadable byte confirms nothing.
+inline bool is_clean_record(DamagedFile& file, const FrameRules& rules, std::uint32_t e) {
+    const auto record = record_at(file, e, rules.physical_eof);
+    const auto end = static_cast<std::uint32_t>(e + record.size());
+    return check_frame(record.data(), e, file.readable_until(e, end), rules) == FrameFault::none;
+}
+
+// True when the record at c reads clean and is followed by the end of the file or another clean
+// record: the chain a landing is judged by.
+inline bool is_chained_record(DamagedFile& file, const FrameRules& rules, std::uint32_t c) {
+    if (!is_clean_record(file, rules, c)) {
+        return false;
+    }
+    const std::uint32_t end =
+        c + framed_size(record_length(file.view(c, kRecordHeaderSize).data()));
+    return end == rules.physical_eof || is_clean_record(file, rules, end);
 }
 
 }  // namespace datmend

@@ -4,7 +4,6 @@
 #include "salvage/walk.hpp"
 
 #include "io/text.hpp"
-#include "salvage/dump_row.hpp"
 #include "salvage/scan.hpp"
 
 namespace datmend {
@@ -88,22 +87,17 @@ char* format_diagnosis(char* w, FrameFault fault, std::uint32_t p, const std::ui
     return w;
 }
 
-// A repaired record's line, and its header and trailer as read in two rows of a dump, labelled
-// with their offsets in the file.
-constexpr std::size_t kLongestRepair = 80 + kDecimalWidth + 2 * kRowWidth;
+// The landings of the scan a length is looked for at, the first and those after it.
+constexpr int kMostLandings = 4;
 
-char* format_repair(char* w, std::uint32_t p, const std::uint8_t* record, std::uint32_t length,
-                    bool trailer_wrong) {
+// A repaired record's line.
+constexpr std::size_t kLongestRepair = 80 + kDecimalWidth;
+
+char* format_repair(char* w, std::uint32_t p, bool trailer_wrong) {
     w = format_text(w, "\n*** Record at offset ");
     w = format_decimal(w, as_printed(p));
-    w = format_text(w, trailer_wrong ? " repaired: trailer did not match its length ***\n"
-                                     : " repaired: length did not match its trailer ***\n");
-    const RowPath path = fastest_row_path();
-    format_row(w, p, record, nullptr, kRecordHeaderSize, path);
-    w += kRowWidth;
-    const std::uint32_t trailer = p + kRecordHeaderSize + length;
-    format_row(w, trailer, record + kRecordHeaderSize + length, nullptr, kTrailerSize, path);
-    return w + kRowWidth;
+    return format_text(w, trailer_wrong ? " repaired: trailer did not match its length ***\n"
+                                        : " repaired: length did not match its trailer ***\n");
 }
 
 }  // namespace
@@ -121,30 +115,20 @@ std::optional<FramedRecord> Walk::next() {
         return std::nullopt;
     }
     if (fault != FrameFault::none) {
-        if (repair_ && fault == FrameFault::trailer_mismatch) {
-            if (auto mended = mend_trailer(p, record)) {
-                return mended;
-            }
-        }
-        // Told before the scan reads on, while the window holds the record; a walk that repairs
-        // keeps the words until the scan's landing has not mended the record's length.
-        char told[kLongestMessage];
-        const char* told_end = told;
+        // A walk that repairs keeps the diagnosis until the scan's landing has not mended the
+        // record, and tells it only then.
         if (repair_) {
-            told_end = format_diagnosis(told, fault, p, record.data(), eof);
+            keep_diagnosis(fault, p, record.data());
         } else {
             diagnose(fault, p, record.data());
         }
         file_.hold(p);  // the stretch from p is dumped once the scan has found its end
         const auto landing = find_next_record(file_, rules_, p);
-        if (repair_ && landing) {
-            if (auto mended = mend_length(p, *landing)) {
+        if (repair_) {
+            if (auto mended = mend_or_tell(fault, p, landing)) {
                 file_.release();
                 return mended;
             }
-        }
-        if (log_ != nullptr && told_end != told) {
-            log_->report.write(told, static_cast<std::size_t>(told_end - told));
         }
         discard(p, landing ? *landing - 1 : eof - 1);
         file_.release();
@@ -160,51 +144,81 @@ std::optional<FramedRecord> Walk::next() {
     return FramedRecord{p, record, record_length(record.data())};
 }
 
-// The trailer alone disagrees: the record's length is a record's length, and where it says the
-// record ends, the file ends or a chain of records starts.
-std::optional<FramedRecord> Walk::mend_trailer(std::uint32_t p,
-                                               std::span<const std::uint8_t> record) {
-    const std::uint32_t length = record_length(record.data());
-    const std::uint32_t end = p + framed_size(length);
-    if (record_type(record.data()) > kHighestKnownType || length == 0 ||
-        record_trailer(record.data(), length) == 0 ||
-        (end != rules_.physical_eof && !is_chained_record(file_, rules_, end))) {
-        return std::nullopt;
-    }
-    return repaired(p, length, true);
+__attribute__((noinline)) void Walk::keep_diagnosis(FrameFault fault, std::uint32_t p,
+                                                    const std::uint8_t* record) {
+    kept_ = static_cast<std::size_t>(
+        format_diagnosis(diagnosis_.data(), fault, p, record, rules_.physical_eof) -
+        diagnosis_.data());
 }
 
-// The length alone disagrees: the scan's landing, a chain of records, lies just past a trailer
-// that gives the record's length, every byte up to it readable.
-std::optional<FramedRecord> Walk::mend_length(std::uint32_t p, std::uint32_t landing) {
+__attribute__((noinline)) std::optional<FramedRecord> Walk::mend_or_tell(
+    FrameFault fault, std::uint32_t p, std::optional<std::uint32_t> landing) {
+    auto mended = mend(fault, p, landing);
+    if (!mended && log_ != nullptr) {
+        log_->report.write(diagnosis_.data(), kept_);
+    }
+    return mended;
+}
+
+// Where two of the three witnesses of where the record at p ends agree, and none reads 0: its
+// length and the chain of records that starts there (its trailer alone disagreeing), or the
+// scan's landing, a chain, and the trailer just before it (its length alone disagreeing), every
+// byte up to there readable. A chain that the scan finds inside the record outweighs its
+// length: the records there would be lost with the record taken whole.
+std::optional<FramedRecord> Walk::mend(FrameFault fault, std::uint32_t p,
+                                       std::optional<std::uint32_t> landing) {
     const std::uint8_t* header = file_.view(p, kRecordHeaderSize).data();
     const std::uint8_t type = record_type(header);
-    if (type > kHighestKnownType || record_length(header) == 0 || landing - p < kShortestFrame ||
-        !file_.readable(p, landing - p) || !is_chained_record(file_, rules_, landing)) {
+    const std::uint32_t length = record_length(header);
+    if (type > kHighestKnownType || length == 0) {
         return std::nullopt;
     }
-    const std::uint32_t length =
-        decode_trailer(file_.view(landing - kTrailerSize, kTrailerSize).data());
-    const bool fits =
-        !rules_.fixed_length || type > kDeletedRecord || length == rules_.record_length;
-    if (landing - p != std::uint64_t{length} + kFramingSize || !fits) {
-        return std::nullopt;
+    if (fault == FrameFault::trailer_mismatch) {
+        const std::uint32_t end = p + framed_size(length);
+        const bool inside = landing && *landing < end && is_chained_record(file_, rules_, *landing);
+        const bool ends = end == rules_.physical_eof || is_chained_record(file_, rules_, end);
+        if (!inside && ends && record_trailer(file_.view(p, end - p).data(), length) != 0) {
+            return repaired(p, length, true);
+        }
     }
-    return repaired(p, length, false);
+    // Past a landing that no chain confirms (record-shaped bytes of the record's own data), the
+    // scan goes on, a few landings at most, within the longest record.
+    for (int tries = 0; landing && tries < kMostLandings && *landing - p <= kLongestFrame;
+         ++tries) {
+        const bool chained = is_chained_record(file_, rules_, *landing);
+        if (chained && *landing - p >= kShortestFrame && file_.readable(p, *landing - p)) {
+            const std::uint32_t taken =
+                decode_trailer(file_.view(*landing - kTrailerSize, kTrailerSize).data());
+            const bool fits =
+                !rules_.fixed_length || type > kDeletedRecord || taken == rules_.record_length;
+            if (*landing - p == std::uint64_t{taken} + kFramingSize && fits) {
+                return repaired(p, taken, false);
+            }
+        }
+        if (chained) {
+            break;
+        }
+        landing = find_next_record(file_, rules_, *landing);
+    }
+    return std::nullopt;
 }
 
 // The record at p taken with length, told as repaired, with its header and trailer as read.
 FramedRecord Walk::repaired(std::uint32_t p, std::uint32_t length, bool trailer_wrong) {
+    const auto record = file_.view(p, framed_size(length));
     if (log_ != nullptr) {
         ++log_->error_count;
         ++log_->repaired;
-        const auto record = file_.view(p, framed_size(length));
         char* const start = log_->report.reserve(kLongestRepair);
-        const char* const stop = format_repair(start, p, record.data(), length, trailer_wrong);
-        log_->report.commit(static_cast<std::size_t>(stop - start));
+        log_->report.commit(
+            static_cast<std::size_t>(format_repair(start, p, trailer_wrong) - start));
+        print_labelled_row(log_->report, p, record.data(), kRecordHeaderSize);
+        const std::uint32_t trailer = p + kRecordHeaderSize + length;
+        print_labelled_row(log_->report, trailer, record.data() + kRecordHeaderSize + length,
+                           kTrailerSize);
     }
     pos_ = p + framed_size(length);
-    return FramedRecord{p, file_.view(p, framed_size(length)), length};
+    return FramedRecord{p, record, length};
 }
 
 // Out of the walk's loop, where the compiler takes the messages for cold code and copies their

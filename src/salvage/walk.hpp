@@ -4,6 +4,7 @@
 // silently.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -76,8 +77,11 @@ class Walk {
     }
 
   private:
-    std::optional<FramedRecord> mend_trailer(std::uint32_t p, std::span<const std::uint8_t> record);
-    std::optional<FramedRecord> mend_length(std::uint32_t p, std::uint32_t landing);
+    void keep_diagnosis(FrameFault fault, std::uint32_t p, const std::uint8_t* record);
+    std::optional<FramedRecord> mend_or_tell(FrameFault fault, std::uint32_t p,
+                                             std::optional<std::uint32_t> landing);
+    std::optional<FramedRecord> mend(FrameFault fault, std::uint32_t p,
+                                     std::optional<std::uint32_t> landing);
     FramedRecord repaired(std::uint32_t p, std::uint32_t length, bool trailer_wrong);
     void diagnose(FrameFault fault, std::uint32_t p, const std::uint8_t* record);
     void discard(std::uint32_t first, std::uint32_t last);
@@ -87,6 +91,9 @@ class Walk {
     std::uint32_t pos_;  // where the next record starts
     DamageLog* log_;
     bool repair_ = false;
+    // A diagnosis kept while a repair is looked for: its text and length.
+    std::array<char, 160> diagnosis_;
+    std::size_t kept_ = 0;
 };
 
 }  // namespace datmend

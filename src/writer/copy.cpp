@@ -144,9 +144,11 @@ Copied copy_records(Walk& walk, Writer& new_file, Writer* deleted_file, const Co
     const auto take = [&disposal](std::uint8_t* record) { return disposal.take(record); };
     std::uint64_t windows = walk.windows_read();
     while (!walk.at_end()) {
-        if (watch && walk.windows_read() != windows) {
+        if (walk.windows_read() != windows) {
             windows = walk.windows_read();
-            watch(walk, disposal.counts());
+            if (watch) {
+                watch(walk, disposal.counts());
+            }
         }
         walk.take_records_in_window(take);
         // The walk may move the window under the runs: write them out first.
