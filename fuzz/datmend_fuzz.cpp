@@ -1,7 +1,7 @@
 // libFuzzer target: every input is a recipe for a damaged data file on a failing disk. It is
 // expanded into a file of up to a few MiB in a memory-backed scratch folder, so that every run
-// crosses read windows, and salvaged in-process through the disk's faults; a broken salvage
-// property or a descriptor left open on one of the run's files aborts.
+// crosses read windows, and salvaged in-process through the disk's faults, without -r and with
+// it; a broken salvage property or a descriptor left open on one of the run's files aborts.
 #include <stdlib.h>
 
 #include <cstdio>
@@ -55,8 +55,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     testkit::FaultyDisk disk;
     disk.bad_sectors = expanded->bad_sectors;
     disk.size = expanded->shrinks_to;
-    const std::string why = testkit::check_salvage(
+    std::string why = testkit::check_salvage(
         scratch, &disk, testkit::every_active_record(*expanded, scratch + "/old.dat"));
+    if (why.empty()) {
+        disk.forget();
+        why = testkit::check_repair(scratch, &disk);
+    }
     if (!why.empty()) {
         std::fprintf(stderr, "salvage property broken: %s\n", why.c_str());
         std::abort();

@@ -265,7 +265,7 @@ InProcessRun salvage(const std::vector<std::string>& names,
 }
 
 std::string check_salvage(const std::string& dir, FaultyDisk* disk,
-                          std::optional<std::uint32_t> all_active) {
+                          std::optional<std::uint32_t> all_active, bool repair) {
     const std::string old_dat = dir + "/old.dat";
     const std::string new_dat = dir + "/new.dat";
     const std::string del_dat = dir + "/del.dat";
@@ -273,11 +273,17 @@ std::string check_salvage(const std::string& dir, FaultyDisk* disk,
     const std::uint64_t sum = checksum(old_dat);
     const Lost lost{disk, size};
     const auto read = disk != nullptr ? disk->reader() : datmend::DamagedFile::ReadFunction{};
+    const auto names = [repair](std::vector<std::string> files) {
+        if (repair) {
+            files.insert(files.begin(), "-r");
+        }
+        return files;
+    };
 
     const bool had_new = exists(new_dat);
     const std::uint64_t new_sum = had_new ? checksum(new_dat) : 0;
     const ReportFile report;
-    const InProcessRun first = salvage({old_dat, new_dat, del_dat}, read, report.fd());
+    const InProcessRun first = salvage(names({old_dat, new_dat, del_dat}), read, report.fd());
     if (checksum(old_dat) != sum) {
         return "damaged file modified";
     }
@@ -340,7 +346,7 @@ std::string check_salvage(const std::string& dir, FaultyDisk* disk,
     if (disk != nullptr) {
         disk->forget();
     }
-    const InProcessRun without = salvage({old_dat, new_dat}, read, ReportFile().fd());
+    const InProcessRun without = salvage(names({old_dat, new_dat}), read, ReportFile().fd());
     if (without.status != first.status || read_range(new_dat, 0, fresh.size() + 1) != fresh) {
         return "salvage without a deleted-records file differs";
     }
@@ -385,6 +391,111 @@ std::optional<std::uint32_t> every_active_record(const datgen::Expanded& e,
         return std::nullopt;
     }
     return e.active;
+}
+
+namespace {
+
+// The data of a new file's records, one at a time, from a place that can be gone back to.
+class NewRecords {
+  public:
+    explicit NewRecords(const std::string& path) : f_(std::fopen(path.c_str(), "rb")) {}
+    ~NewRecords() {
+        if (f_ != nullptr) {
+            std::fclose(f_);
+        }
+    }
+    NewRecords(const NewRecords&) = delete;
+    NewRecords& operator=(const NewRecords&) = delete;
+    long at() const { return f_ != nullptr ? std::ftell(f_) : 0; }
+    void go_to(long at) {
+        if (f_ != nullptr) {
+            std::fseek(f_, std::max(at, 512L), SEEK_SET);
+        }
+    }
+    // The next record's data into data; false at the end.
+    bool next(Bytes& data) {
+        std::uint8_t header[12];
+        if (f_ == nullptr || std::fread(header, 1, 12, f_) != 12) {
+            return false;
+        }
+        data.resize(le16_at(Bytes(header, header + 12), 2));
+        return std::fread(data.data(), 1, data.size(), f_) == data.size() &&
+               std::fseek(f_, 4, SEEK_CUR) == 0;
+    }
+    // True when a record from here on holds data; stays past it, or where it was when none does.
+    bool find(const Bytes& data) {
+        const long from = at();
+        for (Bytes found; next(found);) {
+            if (found == data) {
+                return true;
+            }
+        }
+        go_to(from);
+        return false;
+    }
+
+  private:
+    std::FILE* f_;
+};
+
+// The records a report tells as repaired: where each starts and the length it is taken with,
+// read off its header's row and its trailer's.
+std::vector<std::pair<std::uint32_t, std::uint32_t>> repairs_told(int report_fd) {
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> repairs;
+    std::FILE* report = fdopen(dup(report_fd), "r");
+    std::rewind(report);
+    char* line = nullptr;
+    std::size_t capacity = 0;
+    unsigned at = 0;
+    unsigned trailer = 0;
+    while (getline(&line, &capacity, report) > 0) {
+        if (std::sscanf(line, "*** Record at offset %u repaired", &at) == 1 &&
+            getline(&line, &capacity, report) > 0 && getline(&line, &capacity, report) > 0 &&
+            std::sscanf(line, "%X:", &trailer) == 1) {
+            repairs.emplace_back(at, trailer - at - 12);
+        }
+    }
+    std::free(line);
+    std::fclose(report);
+    return repairs;
+}
+
+}  // namespace
+
+std::string check_repair(const std::string& dir, FaultyDisk* disk) {
+    const std::string old_dat = dir + "/old.dat";
+    const auto read = disk != nullptr ? disk->reader() : datmend::DamagedFile::ReadFunction{};
+    salvage({old_dat, dir + "/plain.dat"}, read, ReportFile().fd());
+    if (disk != nullptr) {
+        disk->forget();
+    }
+    if (std::string why = check_salvage(dir, disk, std::nullopt, true); !why.empty()) {
+        return "with -r: " + why;
+    }
+    const ReportFile report;
+    salvage({"-r", old_dat, dir + "/repaired.dat"}, read, report.fd());
+    const auto repairs = repairs_told(report.fd());
+    NewRecords repaired(dir + "/repaired.dat");
+    repaired.go_to(512);
+    for (const auto& [at, length] : repairs) {
+        if (read_range(old_dat, at, 1) == Bytes{0} &&
+            !repaired.find(read_range(old_dat, at + 12, length))) {
+            return "repaired record at " + std::to_string(at) + " is not the file's bytes";
+        }
+    }
+    NewRecords plain(dir + "/plain.dat");
+    plain.go_to(512);
+    repaired.go_to(512);
+    for (Bytes data; plain.next(data);) {
+        const auto inside = [&](const std::pair<std::uint32_t, std::uint32_t>& r) {
+            const Bytes bytes = read_range(old_dat, r.first, r.second + 16);
+            return std::search(bytes.begin(), bytes.end(), data.begin(), data.end()) != bytes.end();
+        };
+        if (!repaired.find(data) && std::none_of(repairs.begin(), repairs.end(), inside)) {
+            return "a record copied without -r is not copied with it";
+        }
+    }
+    return "";
 }
 
 std::string check_salvage(const std::uint8_t* data, std::size_t size, const std::string& dir) {

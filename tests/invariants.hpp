@@ -59,8 +59,16 @@ InProcessRun salvage(const std::vector<std::string>& names,
 // - the new file's eof_address is its size, its freelist is empty, its records are 0, 1, 2...;
 // - the new file is clean: salvaged again it gives no errors, no warning, the same bytes.
 // - when all_active is given, the salvage copies that many active records: all of them.
+// With repair, every run is with -r, which counts each record repaired as a file error.
 std::string check_salvage(const std::string& dir, FaultyDisk* disk = nullptr,
-                          std::optional<std::uint32_t> all_active = std::nullopt);
+                          std::optional<std::uint32_t> all_active = std::nullopt,
+                          bool repair = false);
+
+// Salvages dir/old.dat with -r as check_salvage does, with the same properties, and then:
+// - every record the run without -r copies is copied with it too, in order, unless it lies
+//   inside a record repaired (record-shaped bytes of its data, where the scan landed);
+// - every active record repaired is copied with the file's bytes at that record as its data.
+std::string check_repair(const std::string& dir, FaultyDisk* disk = nullptr);
 
 // How many active records a salvage of the recipe's file at path must copy, all of them, when
 // its records are all intact, nothing but its file header is damaged, and the header is not

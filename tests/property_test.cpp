@@ -59,8 +59,8 @@ TEST(Property, OneDamageCostsOnlyTheRecordsItTouches) {
     EXPECT_GE(kept * 1000, intact * 999);
 }
 
-// The fuzz target's seed recipes, each a damaged file on a failing disk, hold every property; a
-// file whose only damage is to its header gives up none of its records.
+// The fuzz target's seed recipes, each a damaged file on a failing disk, hold every property,
+// with -r too; a file whose only damage is to its header gives up none of its records.
 TEST(Property, EverySeedRecipeSalvagesSoundly) {
     ScratchDir dir(true);
     int promised = 0;  // seeds whose every active record must be copied
@@ -73,6 +73,8 @@ TEST(Property, EverySeedRecipeSalvagesSoundly) {
         disk.size = expanded->shrinks_to;
         const auto all_active = every_active_record(*expanded, dir.file("old.dat"));
         EXPECT_EQ(check_salvage(dir.path().string(), &disk, all_active), "") << name;
+        disk.forget();
+        EXPECT_EQ(check_repair(dir.path().string(), &disk), "") << name;
         promised += all_active ? 1 : 0;
     }
     // The clean seed and the six whose only damage is to the file header: zeroed, noise, two
