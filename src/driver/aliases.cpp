@@ -76,32 +76,22 @@ void add_inode(Footprint& f, const struct stat& st) {
     f.inodes.emplace_back(st.st_dev, st.st_ino);
 }
 
-// The block device dev and what it stands on.
-void add_device(Footprint& f, dev_t dev, int depth) {
+// The block device dev, and, for a loop device, what is behind it: the file, or the device,
+// that writing into it reaches, and where stands is set, the device that file lies on in turn,
+// on which the loop device stands too.
+void add_device(Footprint& f, dev_t dev, bool stands, int depth) {
     f.devices.push_back(dev);
     const auto backing = loop_backing(dev);
     if (!backing || depth == kDeepestStack) {
         return;
     }
     if (S_ISBLK(backing->st_mode)) {
-        add_device(f, backing->st_rdev, depth + 1);
-    } else {
-        add_inode(f, *backing);
-        add_device(f, backing->st_dev, depth + 1);
-    }
-}
-
-// What writing into the block device dev reaches.
-void add_reach(Footprint& f, dev_t dev, int depth) {
-    f.devices.push_back(dev);
-    const auto backing = loop_backing(dev);
-    if (!backing || depth == kDeepestStack) {
+        add_device(f, backing->st_rdev, stands, depth + 1);
         return;
     }
-    if (S_ISBLK(backing->st_mode)) {
-        add_reach(f, backing->st_rdev, depth + 1);
-    } else {
-        add_inode(f, *backing);
+    add_inode(f, *backing);
+    if (stands) {
+        add_device(f, backing->st_dev, stands, depth + 1);
     }
 }
 
@@ -110,10 +100,10 @@ void add_reach(Footprint& f, dev_t dev, int depth) {
 Footprint stands_on(const struct stat& st) {
     Footprint f;
     if (S_ISBLK(st.st_mode)) {
-        add_device(f, st.st_rdev, 0);
+        add_device(f, st.st_rdev, true, 0);
     } else {
         add_inode(f, st);
-        add_device(f, st.st_dev, 0);
+        add_device(f, st.st_dev, true, 0);
     }
     return f;
 }
@@ -121,7 +111,7 @@ Footprint stands_on(const struct stat& st) {
 Footprint reaches(const struct stat& st) {
     Footprint f;
     if (S_ISBLK(st.st_mode)) {
-        add_reach(f, st.st_rdev, 0);
+        add_device(f, st.st_rdev, false, 0);
     } else if (!S_ISCHR(st.st_mode)) {
         add_inode(f, st);
     }
