@@ -296,6 +296,29 @@ TEST_F(Salvage, RepairTakesARecordWhoseLengthOrTrailerAloneIsWrong) {
         EXPECT_EQ(read_file(new_dat), renumbered(kept, c.organization, 9));
         EXPECT_EQ(read_file(del_dat), c.type == 1 ? text("9 bytes!!") : Bytes{});
     }
+    // A length that reaches over a chain of records, past record-shaped bytes the scan lands on
+    // first, is not what the record is taken with; a length wrong in the last record is mended
+    // by the trailer before the end of the file.
+    Bytes shaped = text("data: ");
+    append_record(shaped, make_record(0, text("Q")));
+    Record over = make_record(0, shaped);
+    const std::vector<Record> chain{
+        make_record(0, text("record B intact")), make_record(0, text("record C intact too")),
+        make_record(0, text("record D")), make_record(0, text("record E"))};
+    over.length = static_cast<std::uint32_t>(shaped.size() + 31 + 35);
+    Record last = make_record(0, text("last record"));
+    last.length = 12;
+    DatFile f;
+    f.add(over);
+    for (const Record& r : chain) {
+        f.add(r);
+    }
+    write_file(old_dat, f.add(last).finish());
+    EXPECT_EQ(run_tool({"-r", old_dat, new_dat}).status, 2);
+    std::vector<Record> taken{make_record(0, shaped)};
+    taken.insert(taken.end(), chain.begin(), chain.end());
+    taken.push_back(make_record(0, text("last record")));
+    EXPECT_EQ(read_file(new_dat), renumbered(taken));
 }
 
 TEST_F(Salvage, EmptyRecordIsDamageAndTheWalkGoesOn) {

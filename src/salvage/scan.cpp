@@ -95,10 +95,10 @@ std::uint32_t choose_landing(DamagedFile& file, const FrameRules& rules, std::ui
 }  // namespace
 
 std::optional<std::uint32_t> find_next_record(DamagedFile& file, const FrameRules& rules,
-                                              std::uint32_t start) {
-    const std::uint32_t eof = rules.physical_eof;
-    const std::uint32_t found = first_plausible(file, rules, start + 1, eof - 1);
-    if (found >= eof) {
+                                              std::uint32_t start, std::uint32_t before) {
+    const std::uint32_t end = std::min(before, rules.physical_eof);
+    const std::uint32_t found = first_plausible(file, rules, start + 1, end - 1);
+    if (found >= end) {
         return std::nullopt;
     }
     return choose_landing(file, rules, found);

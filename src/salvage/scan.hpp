@@ -12,11 +12,13 @@
 
 namespace datmend {
 
-// The first offset after start at which a plausible record lies, preferring one that the record
-// after it confirms; nullopt when there is none before the end of the file. A plausible record
-// is intact by check_frame() under rules, of a type up to kHighestKnownType, and not empty.
+// The first offset after start, and before before, at which a plausible record lies, preferring
+// one that the record after it confirms; nullopt when there is none before the end of the file
+// or before. A plausible record is intact by check_frame() under rules, of a type up to
+// kHighestKnownType, and not empty.
 std::optional<std::uint32_t> find_next_record(DamagedFile& file, const FrameRules& rules,
-                                              std::uint32_t start);
+                                              std::uint32_t start,
+                                              std::uint32_t before = ~std::uint32_t{0});
 
 // The record at p (<= eof) as the window holds it: its header, data and trailer, or as many of
 // them as lie before eof; empty when not even its header does. Valid until the file is read

@@ -161,10 +161,9 @@ __attribute__((noinline)) std::optional<FramedRecord> Walk::mend_or_tell(
 }
 
 // Where two of the three witnesses of where the record at p ends agree, and none reads 0: its
-// length and the chain of records that starts there (its trailer alone disagreeing), or the
-// scan's landing, a chain, and the trailer just before it (its length alone disagreeing), every
-// byte up to there readable. A chain that the scan finds inside the record outweighs its
-// length: the records there would be lost with the record taken whole.
+// length and the end of the file or a chain of records that starts there (its trailer alone
+// disagreeing), or the scan's landing, a chain, or the end of the file, and the trailer just
+// before it (its length alone disagreeing), every byte up to there readable.
 std::optional<FramedRecord> Walk::mend(FrameFault fault, std::uint32_t p,
                                        std::optional<std::uint32_t> landing) {
     const std::uint8_t* header = file_.view(p, kRecordHeaderSize).data();
@@ -173,34 +172,54 @@ std::optional<FramedRecord> Walk::mend(FrameFault fault, std::uint32_t p,
     if (type > kHighestKnownType || length == 0) {
         return std::nullopt;
     }
+    const std::uint32_t eof = rules_.physical_eof;
     if (fault == FrameFault::trailer_mismatch) {
         const std::uint32_t end = p + framed_size(length);
-        const bool inside = landing && *landing < end && is_chained_record(file_, rules_, *landing);
-        const bool ends = end == rules_.physical_eof || is_chained_record(file_, rules_, end);
-        if (!inside && ends && record_trailer(file_.view(p, end - p).data(), length) != 0) {
+        const bool ends = end == eof || is_chained_record(file_, rules_, end);
+        if (ends && record_trailer(file_.view(p, end - p).data(), length) != 0 &&
+            !has_chain_inside(landing, end)) {
             return repaired(p, length, true);
         }
     }
     // Past a landing that no chain confirms (record-shaped bytes of the record's own data), the
     // scan goes on, a few landings at most, within the longest record.
-    for (int tries = 0; landing && tries < kMostLandings && *landing - p <= kLongestFrame;
-         ++tries) {
-        const bool chained = is_chained_record(file_, rules_, *landing);
-        if (chained && *landing - p >= kShortestFrame && file_.readable(p, *landing - p)) {
-            const std::uint32_t taken =
-                decode_trailer(file_.view(*landing - kTrailerSize, kTrailerSize).data());
-            const bool fits =
-                !rules_.fixed_length || type > kDeletedRecord || taken == rules_.record_length;
-            if (*landing - p == std::uint64_t{taken} + kFramingSize && fits) {
-                return repaired(p, taken, false);
-            }
-        }
-        if (chained) {
+    const std::uint32_t farthest = p + kLongestFrame;
+    for (int tries = 0; tries < kMostLandings; ++tries) {
+        const std::uint32_t at = landing ? *landing : eof;
+        if (at > farthest) {
             break;
         }
-        landing = find_next_record(file_, rules_, *landing);
+        if (!landing || is_chained_record(file_, rules_, at)) {
+            return fits_trailer_before(p, type, at)
+                       ? std::optional(repaired(p, at - p - kFramingSize, false))
+                       : std::nullopt;
+        }
+        landing = find_next_record(file_, rules_, at, farthest + 1);
     }
     return std::nullopt;
+}
+
+// True when a chain of records lies at landing or at a landing after it before end: records that
+// taking the record that ends at end whole would lose.
+bool Walk::has_chain_inside(std::optional<std::uint32_t> landing, std::uint32_t end) {
+    for (; landing && *landing < end; landing = find_next_record(file_, rules_, *landing, end)) {
+        if (is_chained_record(file_, rules_, *landing)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// True when the record at p of type, ending at end, is told so by the trailer just before end:
+// that trailer plus the framing is the distance, a record's length, every byte readable.
+bool Walk::fits_trailer_before(std::uint32_t p, std::uint8_t type, std::uint32_t end) {
+    if (end - p < kShortestFrame || !file_.readable(p, end - p)) {
+        return false;
+    }
+    const std::uint32_t taken = decode_trailer(file_.view(end - kTrailerSize, kTrailerSize).data());
+    const bool fits =
+        !rules_.fixed_length || type > kDeletedRecord || taken == rules_.record_length;
+    return end - p == std::uint64_t{taken} + kFramingSize && fits;
 }
 
 // The record at p taken with length, told as repaired, with its header and trailer as read.

@@ -82,6 +82,8 @@ class Walk {
                                              std::optional<std::uint32_t> landing);
     std::optional<FramedRecord> mend(FrameFault fault, std::uint32_t p,
                                      std::optional<std::uint32_t> landing);
+    bool has_chain_inside(std::optional<std::uint32_t> landing, std::uint32_t end);
+    bool fits_trailer_before(std::uint32_t p, std::uint8_t type, std::uint32_t end);
     FramedRecord repaired(std::uint32_t p, std::uint32_t length, bool trailer_wrong);
     void diagnose(FrameFault fault, std::uint32_t p, const std::uint8_t* record);
     void discard(std::uint32_t first, std::uint32_t last);
