@@ -93,22 +93,22 @@ WriteFailure finish_outputs(Outputs& outputs, const FileHeader& header, std::uin
 }
 
 // The walk from the first record under header, repairing records where asked to, every record
-// disposed of, shown on a status line
-// on status_fd when it is a terminal; then the outputs completed and committed. Damage is told
-// in damage's report. The results go to results as they are found. Returns the first write that
-// failed.
+// disposed of and told to status; then the status line finished, and the outputs completed and
+// committed. Damage is told in damage's report. The results go to results as they are found.
+// Returns the first write that failed.
 WriteFailure write_new_files(DamagedFile& file, const FileHeader& header, bool repair,
-                             Outputs& outputs, DamageLog& damage, int status_fd, Results& results) {
+                             Outputs& outputs, DamageLog& damage, StatusLine& status,
+                             Results& results) {
     Writer& new_file = outputs.new_file().writer();
     Walk walk(file, frame_rules(header, file.physical_eof()), kHeaderBlockSize, &damage);
     if (repair) {
         walk.repair_records();
     }
-    StatusLine status(status_fd, file.physical_eof());
     CopyWatch watch;
     if (status.on()) {
-        status.share_terminal_with(damage.report);
-        watch = [&status](const Walk& w, const CopyCounts& counts) { status.update(w, counts); };
+        watch = [&status](const Walk& w, const CopyCounts& c) {
+            status.note_walk(w.position(), c.active);
+        };
     }
     const Copied copied = copy_records(walk, new_file, outputs.deleted_file(), watch);
     status.finish();
@@ -140,9 +140,15 @@ int salvage(const Surroundings& around, const Names& names, Console& console, Re
     if (int status = refuse_output_names(outputs, names.old_file, report_fd, console.err)) {
         return stop(console, status);
     }
+    // From here on a long run shows where it is, from the slow first reads of a failing disk on;
+    // the line is taken away while anything else may be written to standard error.
+    DamageLog damage(console.report);
+    StatusLine status_line(fileno(console.err), file.physical_eof());
+    status_line.follow(file, damage, console.report);
     // Nothing is printed before the outputs are open, and a file that is not a data file touches
     // no output.
     const HeaderJudgement judgement = judge_file_header(file);
+    status_line.erase();
     if (int status = report_stopping_header(console.report, names, judgement)) {
         return stop(console, status);
     }
@@ -150,16 +156,16 @@ int salvage(const Surroundings& around, const Names& names, Console& console, Re
         return stop(console, status);
     }
     print_banner(console.report, names);
-    DamageLog damage(console.report);
     report_file_header(console.report, damage, file, judgement);
     results.header_rebuilt = judgement.verdict == HeaderVerdict::rebuilt;
     Writer& new_file = outputs.new_file().writer();
     if (!write_header_block(new_file, file, judgement.header)) {
+        status_line.erase();
         return stop(console,
                     report_write_failure(console.err, outputs, {&new_file, new_file.error()}));
     }
     if (WriteFailure failure = write_new_files(file, judgement.header, names.repair, outputs,
-                                               damage, fileno(console.err), results)) {
+                                               damage, status_line, results)) {
         report_lost(console);
         return report_write_failure(console.err, outputs, failure);
     }

@@ -35,13 +35,13 @@ std::string human(double bytes) {
 }
 
 std::string format_line(std::uint32_t position, std::uint32_t size, double seconds,
-                        const CopyCounts& counts, std::uint32_t dumped, std::uint64_t unreadable) {
+                        std::uint32_t active, std::uint32_t dumped, std::uint64_t unreadable) {
     const double done = position;
     const auto percent = size == 0 ? 100u : static_cast<unsigned>(100.0 * done / size);
     char text[256];
     std::snprintf(text, sizeof text, "%3u%% %s of %s  %s/s  %u copied  %u dumped", percent,
                   human(done).c_str(), human(size).c_str(),
-                  human(seconds > 0 ? done / seconds : 0).c_str(), counts.active, dumped);
+                  human(seconds > 0 ? done / seconds : 0).c_str(), active, dumped);
     std::string line = text;
     if (unreadable != 0) {
         line += "  " + human(static_cast<double>(unreadable)) + " unreadable";
@@ -80,18 +80,21 @@ StatusLine::StatusLine(int fd, std::uint32_t size)
     }
 }
 
-void StatusLine::update(const Walk& walk, const CopyCounts& counts) {
-    if (!on_) {
-        return;
-    }
+void StatusLine::note_walk(std::uint32_t position, std::uint32_t active) {
+    position_ = std::max(position_, position);
+    active_ = active;
+}
+
+void StatusLine::note_read(std::uint32_t offset) {
+    position_ = std::max(position_, offset);
     const auto now = Clock::now();
     if (now - start_ < kQuiet || (!line_.empty() && now - drawn_at_ < kBetween)) {
         return;
     }
     drawn_at_ = now;
     const double seconds = std::chrono::duration<double>(now - start_).count();
-    line_ = format_line(walk.position(), size_, seconds, counts, walk.stretches_dumped(),
-                        walk.unreadable_bytes());
+    line_ = format_line(position_, size_, seconds, active_, damage_->error_count,
+                        file_->unreadable_bytes());
     show(line_);
 }
 
@@ -118,29 +121,41 @@ void StatusLine::erase() {
     shown_ = 0;
 }
 
-void StatusLine::share_terminal_with(Writer& report) {
+void StatusLine::follow(DamagedFile& file, const DamageLog& damage, Writer& report) {
+    if (!on_) {
+        return;
+    }
+    file_ = &file;
+    damage_ = &damage;
+    file.watch_windows([this](std::uint32_t end) { note_read(end); });
     struct stat line;
     struct stat text;
     const int fd = report.descriptor();
-    if (on_ && isatty(fd) == 1 && fstat(fd_, &line) == 0 && fstat(fd, &text) == 0 &&
+    if (isatty(fd) == 1 && fstat(fd_, &line) == 0 && fstat(fd, &text) == 0 &&
         line.st_rdev == text.st_rdev) {
         report_ = &report;
-        report.set_around_writes([this](bool before) { before ? erase() : redraw(); });
+        report.set_around_writes([this](bool before) {
+            if (before) {
+                hidden_ = shown_ > 0;
+                erase();
+            } else if (hidden_) {
+                hidden_ = false;
+                show(line_);
+            }
+        });
     }
 }
 
 void StatusLine::finish() {
+    if (file_ != nullptr) {
+        file_->watch_windows(nullptr);
+        file_ = nullptr;
+    }
     if (report_ != nullptr) {
         report_->set_around_writes(nullptr);
         report_ = nullptr;
     }
     erase();
-}
-
-void StatusLine::redraw() {
-    if (!line_.empty() && shown_ == 0) {
-        show(line_);
-    }
 }
 
 }  // namespace datmend

@@ -10,8 +10,8 @@
 #include <string>
 
 #include "io/writer.hpp"
-#include "salvage/walk.hpp"
-#include "writer/copy.hpp"
+#include "salvage/damaged_file.hpp"
+#include "salvage/dump.hpp"
 
 namespace datmend {
 
@@ -24,22 +24,27 @@ class StatusLine {
     StatusLine& operator=(const StatusLine&) = delete;
 
     bool on() const { return on_; }
-    // Where report goes to the same terminal, has the line taken away before report text is
-    // written and put back after; until the line is erased for good with finish().
-    void share_terminal_with(Writer& report);
-    // Erases the line for good, before the run goes on to anything else.
+    // Follows the reading of file, whose every new window of bytes brings the line up to date
+    // when it is due, with the stretches dumped in damage and the bytes found unreadable; and,
+    // where report goes to the same terminal, has the line taken away before report text is
+    // written and put back after. Until finish().
+    void follow(DamagedFile& file, const DamageLog& damage, Writer& report);
+    // Erases the line for good, and stops following.
     void finish();
-    // Takes in where the walk is and what it has copied; reads the clock, and formats and draws
-    // the line only when it is due.
-    void update(const Walk& walk, const CopyCounts& counts);
-    // Takes the line off the terminal, and puts it back, as other text is written there.
+    // Where the walk is and the active records copied so far; the clock is not read here.
+    void note_walk(std::uint32_t position, std::uint32_t active);
+    // Takes the line off the terminal until it is due again.
     void erase();
-    void redraw();
 
   private:
+    void note_read(std::uint32_t offset);
     void show(const std::string& text);
 
-    Writer* report_ = nullptr;  // sharing the terminal
+    DamagedFile* file_ = nullptr;  // followed
+    const DamageLog* damage_ = nullptr;
+    Writer* report_ = nullptr;    // sharing the terminal
+    std::uint32_t position_ = 0;  // the farthest the walk or its reading has come
+    std::uint32_t active_ = 0;
     int fd_;
     bool on_;
     std::uint32_t size_;
@@ -47,6 +52,7 @@ class StatusLine {
     std::chrono::steady_clock::time_point drawn_at_;
     std::string line_;       // as last formatted; empty until first drawn
     std::size_t shown_ = 0;  // columns the terminal shows of it now
+    bool hidden_ = false;    // taken away while the report writes, to be put back
     // "\r", shown_ blanks and "\r": what takes the line away, even from a signal handler.
     std::array<char, 512> eraser_{};
 };

@@ -99,6 +99,9 @@ std::span<const std::uint8_t> DamagedFile::load(std::uint32_t offset, std::size_
     length_ = end - start;
     fill(static_cast<std::uint32_t>(start + kept), end);
     ++windows_read_;
+    if (window_watch_) {
+        window_watch_(end);
+    }
     const std::size_t available = length_ - (offset - start);
     return {at(offset), std::min(n, available)};
 }

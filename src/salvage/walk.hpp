@@ -41,12 +41,9 @@ class Walk {
 
     bool at_end() const { return pos_ >= rules_.physical_eof; }
 
-    // Where the walk is, for whoever asks: the offset of the next record, the stretches dumped
-    // so far, the bytes found unreadable so far, and how many times the walk has read a new
-    // window of the file, which moves on once per window at most.
+    // Where the walk is, for whoever asks: the offset of the next record, and how many times the
+    // walk has read a new window of the file, which moves on once per window at most.
     std::uint32_t position() const { return pos_; }
-    std::uint32_t stretches_dumped() const { return log_ != nullptr ? log_->error_count : 0; }
-    std::uint64_t unreadable_bytes() const { return file_.unreadable_bytes(); }
     std::uint64_t windows_read() const { return file_.windows_read(); }
 
     // The record at the position, or after damage the next intact one the scan finds, with the
