@@ -16,14 +16,6 @@ namespace {
 // Loop devices stacked deeper than this are not followed further.
 constexpr int kDeepestStack = 8;
 
-std::optional<struct stat> stat_of(const std::string& name) {
-    struct stat st;
-    if (stat(name.c_str(), &st) != 0) {
-        return std::nullopt;
-    }
-    return st;
-}
-
 std::string sysfs_of(dev_t dev) {
     return "/sys/dev/block/" + std::to_string(major(dev)) + ":" + std::to_string(minor(dev));
 }
@@ -96,6 +88,14 @@ void add_device(Footprint& f, dev_t dev, bool stands, int depth) {
 }
 
 }  // namespace
+
+std::optional<struct stat> stat_of(const std::string& name) {
+    struct stat st;
+    if (stat(name.c_str(), &st) != 0) {
+        return std::nullopt;
+    }
+    return st;
+}
 
 Footprint stands_on(const struct stat& st) {
     Footprint f;

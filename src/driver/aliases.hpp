@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -12,6 +13,9 @@
 #include "writer/target.hpp"
 
 namespace datmend {
+
+// The status of the file name leads to, links followed; nullopt when there is none.
+std::optional<struct stat> stat_of(const std::string& name);
 
 // Inodes and block devices: what a file stands on, or what writing into one reaches.
 struct Footprint {

@@ -21,14 +21,6 @@ namespace {
 // Offsets are signed 32-bit in the format's header, so a file must stay below 2 GiB.
 constexpr std::uint64_t kSizeLimit = std::uint64_t{1} << 31;
 
-std::optional<struct stat> stat_of(const std::string& name) {
-    struct stat st;
-    if (stat(name.c_str(), &st) != 0) {
-        return std::nullopt;
-    }
-    return st;
-}
-
 // True when the report, written into standard output (report_fd), and the file name leads to
 // would write over each other: standard output is a regular file or a block device, and one of
 // them reaches what the other stands on (a name not yet taken, the folder it is to be made in).

@@ -65,17 +65,6 @@ std::uint32_t first_plausible(DamagedFile& file, const FrameRules& rules, std::u
     return none;
 }
 
-// Just past the plausible record at c.
-std::uint32_t record_end(DamagedFile& file, std::uint32_t c) {
-    return c + framed_size(record_length(file.view(c, kRecordHeaderSize).data()));
-}
-
-// A plausible candidate is confirmed when it ends the file or a clean record follows it.
-bool is_confirmed(DamagedFile& file, const FrameRules& rules, std::uint32_t c) {
-    const std::uint32_t end = record_end(file, c);
-    return end == rules.physical_eof || is_clean_record(file, rules, end);
-}
-
 // Where the scan lands, given c, the first plausible candidate: c when it is confirmed,
 // otherwise the first plausible and confirmed candidate inside c's extent, otherwise c.
 std::uint32_t choose_landing(DamagedFile& file, const FrameRules& rules, std::uint32_t c) {

@@ -40,15 +40,20 @@ inline bool is_clean_record(DamagedFile& file, const FrameRules& rules, std::uin
     return check_frame(record.data(), e, file.readable_until(e, end), rules) == FrameFault::none;
 }
 
-// True when the record at c reads clean and is followed by the end of the file or another clean
-// record: the chain a landing is judged by.
-inline bool is_chained_record(DamagedFile& file, const FrameRules& rules, std::uint32_t c) {
-    if (!is_clean_record(file, rules, c)) {
-        return false;
-    }
-    const std::uint32_t end =
-        c + framed_size(record_length(file.view(c, kRecordHeaderSize).data()));
+// Just past the record at c, whose header lies in the file.
+inline std::uint32_t record_end(DamagedFile& file, std::uint32_t c) {
+    return c + framed_size(record_length(file.view(c, kRecordHeaderSize).data()));
+}
+
+// A plausible record at c is confirmed when it ends the file or a clean record follows it.
+inline bool is_confirmed(DamagedFile& file, const FrameRules& rules, std::uint32_t c) {
+    const std::uint32_t end = record_end(file, c);
     return end == rules.physical_eof || is_clean_record(file, rules, end);
+}
+
+// True when the record at c reads clean and is confirmed: the chain a landing is judged by.
+inline bool is_chained_record(DamagedFile& file, const FrameRules& rules, std::uint32_t c) {
+    return is_clean_record(file, rules, c) && is_confirmed(file, rules, c);
 }
 
 }  // namespace datmend
