@@ -10,11 +10,6 @@ namespace datmend {
 
 namespace {
 
-// The messages are formatted in place, each into room for the longest of them (the trailer's,
-// 132 bytes with three numbers of 11): with a file that is all damage, they are printed for
-// every record.
-constexpr std::size_t kLongestMessage = 160;
-
 std::int32_t as_printed(std::uint32_t n) {
     return static_cast<std::int32_t>(n);  // 2^31 up shows negative, as it always has
 }

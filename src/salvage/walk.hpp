@@ -25,6 +25,11 @@ struct FramedRecord {
     std::uint32_t length = 0;              // of its data: framed.size() == framed_size(length)
 };
 
+// The messages are formatted in place, each into room for the longest of them (the trailer's,
+// 132 bytes with three numbers of 11): with a file that is all damage, they are printed for
+// every record.
+constexpr std::size_t kLongestMessage = 160;
+
 class Walk {
   public:
     // A walk over file's records from offset from, under rules. Damage is diagnosed, dumped and
@@ -91,7 +96,7 @@ class Walk {
     DamageLog* log_;
     bool repair_ = false;
     // A diagnosis kept while a repair is looked for: its text and length.
-    std::array<char, 160> diagnosis_;
+    std::array<char, kLongestMessage> diagnosis_;
     std::size_t kept_ = 0;
 };
 
