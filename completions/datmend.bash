@@ -1,28 +1,30 @@
-# bash completion for datmend: the options before the first file name, a file name after -m and
-# --mapfile, and file names everywhere else; after -- only file names. Installed as
+# bash completion for datmend: options anywhere before --, a file name after -m and --mapfile,
+# and file names everywhere else; after -- only file names. The option words are those of the
+# tool's own table of options, which the test suite holds this script to. Installed as
 # share/bash-completion/completions/datmend, or read into a shell with `source`.
 
 _datmend() {
-    local cur=${COMP_WORDS[COMP_CWORD]} i=1 options=1 prefix=''
-    # The words before the cursor's, up to -- or the first file name. The word after -m or
-    # --mapfile is a mapfile's name; so is the one after --mapfile=, which bash splits into
-    # --mapfile, = and the name while = is one of its word breaks, as it is by default.
+    local cur=${COMP_WORDS[COMP_CWORD]} word i=1 options=1 prefix=''
+    # The words before the cursor's: -- ends the options, and the word after -m, --mapfile or a
+    # bundle of short options whose first m is its last letter (-rm) is a mapfile's name; so is
+    # the one after --mapfile=, which bash splits into --mapfile, = and the name while = is one
+    # of its word breaks, as it is by default.
     while ((i < COMP_CWORD)); do
-        case ${COMP_WORDS[i]} in
-            -m | --mapfile)
-                [[ ${COMP_WORDS[i + 1]} == = ]] && ((i++))
-                ((i += 2))
-                ;;
-            --mapfile=* | -r | --repair) ((i++)) ;;
-            *) options=0 && break ;;
-        esac
+        word=${COMP_WORDS[i]}
+        if ((options)) && [[ $word == -- ]]; then
+            options=0
+        elif ((options)) && [[ $word == --mapfile || $word =~ ^-[^-m]*m$ ]]; then
+            [[ ${COMP_WORDS[i + 1]} == = ]] && ((i++))
+            ((i++))
+        fi
+        ((i++))
     done
     if ((i > COMP_CWORD)); then
         [[ $cur == = ]] && cur=''  # a mapfile's name, right after --mapfile=
     elif ((options)) && [[ $cur == --mapfile=* ]]; then
         prefix=--mapfile= cur=${cur#--mapfile=}  # = is not a word break
     elif ((options)) && [[ $cur == -* ]]; then
-        mapfile -t COMPREPLY < <(compgen -W '-m --mapfile --mapfile= -r --repair --help --version --' -- "$cur")
+        mapfile -t COMPREPLY < <(compgen -W '-m --mapfile --mapfile= -r --repair -h --help -V --version --' -- "$cur")
         [[ ${COMPREPLY[*]} == --mapfile= ]] && compopt -o nospace
         return 0
     fi

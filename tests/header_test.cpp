@@ -215,6 +215,11 @@ TEST_F(Header, WhatIsNotADataFileIsRefusedAndTouchesNoOutput) {
         const InProcessRun run = salvage({old_dat, new_dat, del_dat}, disk.reader());
         EXPECT_EQ(run.status, c.status);
         const auto organization = static_cast<std::uint16_t>(le16_at(c.file, 0));
+        const std::string why =
+            c.status == 4
+                ? "its file header cannot be read"
+                : "its file manager version is " +
+                      std::to_string(static_cast<std::int16_t>(le16_at(c.file, 2))) + ", not 2";
         const std::string expected =
             c.status == 4
                 ? "Bad File Header 0\n"
@@ -225,7 +230,9 @@ TEST_F(Header, WhatIsNotADataFileIsRefusedAndTouchesNoOutput) {
                                     static_cast<std::int32_t>(le32_at(c.file, 12))) +
                       (organization > 3 ? "ERROR!!  Wrong File Organization!\n"
                                         : "ERROR!!  Wrong File Manager Version!\n");
-        EXPECT_EQ(run.report, expected);
+        // The report, then standard error.
+        EXPECT_EQ(run.report, expected + "datmend: " + old_dat + ": not a data file: " + why +
+                                  ", and fewer than 2 records vouch for it\n");
         EXPECT_EQ(read_file(new_dat), text("keep"));
         EXPECT_FALSE(fs::exists(del_dat));
         EXPECT_EQ(temporaries_in(dir.path().string()), std::vector<std::string>{});

@@ -13,6 +13,7 @@
 #include <thread>
 #include <tuple>
 
+#include "driver/command_line.hpp"
 #include "support.hpp"
 
 using namespace testkit;
@@ -54,34 +55,84 @@ class Startup : public FilesTest {
     }
 };
 
-TEST_F(Startup, WrongArgumentCountPrintsHelpAndTouchesNothing) {
-    write_file(old_dat, DatFile().finish());
-    for (auto args : std::vector<std::vector<std::string>>{
-             {}, {old_dat}, {"--", "--version"}, {old_dat, "--help", del_dat, "--version"}}) {
-        const auto r = run_tool(args);
-        EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.out, kHelp);
-        EXPECT_EQ(r.err, "");
+const std::string kOptions =
+    "\nOptions, anywhere before --:\n"
+    "  -m, --mapfile=FILE  old_file is a copy rescued by GNU ddrescue and FILE its\n"
+    "                      map: what the rescue could not read counts as unreadable\n"
+    "  -r, --repair        take a record whose only damage is its length or its\n"
+    "                      trailer, repaired, where the records after it agree\n"
+    "  -h, --help          print this help and exit\n"
+    "  -V, --version       print the version and the license and exit\n"
+    "  --                  end the options: every word after it is a file name,\n"
+    "                      even one that starts with -\n"
+    "\nFull documentation: man datmend\n";
+
+// Options stand anywhere before --, and a word that is not an option never becomes a file name:
+// a typo touches nothing, even where a file is named after it, and says so on standard error.
+TEST_F(Startup, CommandLinesAreReadAsGnuToolsRead) {
+    const Bytes old = DatFile().active(text("a")).deleted(text("b")).finish();
+    const Bytes planted = DatFile().active(text("leftover")).finish();
+    const Bytes map = text("0 +\n0 546 +\n");
+    write_file(old_dat, old);
+    write_file(dir.file("-x"), planted);
+    write_file(dir.file("copy.map"), map);
+    const auto bad = [](const std::string& line) {
+        return "datmend: " + line + "\nTry 'datmend --help' for more information.\n";
+    };
+    const auto count = [](int n) {
+        return "datmend: 2 or 3 file names expected (old_file new_file [ del-rec_file ]), " +
+               std::to_string(n) + " given; try 'datmend --help'\n";
+    };
+    const std::string report = banner("old.dat", "new.dat") + header_report(0, 0, 2, 0, 546) +
+                               summary(1, 1, 0, 0, 529, 17, false);
+    const Bytes from_old = renumbered({make_record(0, text("a"))});
+    const Bytes from_planted = renumbered({make_record(0, text("leftover"))});
+    struct Case {
+        std::vector<std::string> args;
+        std::string out, err = {};
+        const Bytes* salvaged = nullptr;  // the new file the salvage writes; none: left alone
+    };
+    for (const Case& c : std::vector<Case>{
+             {{"-x", "old.dat", "new.dat"}, "", bad("invalid option -- 'x'")},
+             {{"old.dat", "new.dat", "--bogus"}, "", bad("unrecognized option '--bogus'")},
+             {{"old.dat", "new.dat", "-m"}, "", bad("option requires an argument -- 'm'")},
+             {{"--mapfile=", "old.dat", "new.dat"},
+              "",
+              bad("option '--mapfile' requires an argument")},
+             {{}, kHelp, count(0)},
+             {{"--", "--version"}, kHelp, count(1)},
+             {{"old.dat", "new.dat", "del.dat", "more.dat"}, kHelp, count(4)},
+             {{"old.dat", "new.dat", "-h", "--bogus"}, kHelp + kOptions, ""},
+             {{"-V", "-x"},
+              "datmend 2.1\nCopyright (c) 2026 The datmend project\nMIT License\n",
+              ""},
+             {{"old.dat", "new.dat", "-r"}, report, "", &from_old},
+             {{"old.dat", "-r", "new.dat"}, report, "", &from_old},
+             {{"-rm", "copy.map", "old.dat", "new.dat"}, report, "", &from_old},
+             {{"old.dat", "--rep", "new.dat", "--mapfile", "copy.map"}, report, "", &from_old},
+             {{"--", "-x", "new.dat"},
+              banner("-x", "new.dat") + header_report(0, 0, 2, 0, 536) +
+                  summary(1, 0, 0, 0, 536, 0, false),
+              "",
+              &from_planted}}) {
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        write_file(new_dat, text("keep"));
+        Stdio in_dir;
+        in_dir.cwd = dir.path().string();
+        const auto r = run_tool(c.args, in_dir);
+        EXPECT_EQ(r.status, c.err.empty() ? 0 : 1);
+        EXPECT_EQ(r.out + r.err, c.out + c.err);
+        EXPECT_EQ(read_file(new_dat), c.salvaged != nullptr ? *c.salvaged : text("keep"));
+        EXPECT_EQ(read_file(old_dat), old);
+        EXPECT_EQ(read_file(dir.file("-x")), planted);
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 4);
     }
-    EXPECT_FALSE(exists(new_dat));
-    EXPECT_FALSE(exists(del_dat));
 }
 
 TEST_F(Startup, HelpAndVersionAreAnsweredWhateverFollowsThem) {
-    const std::string options =
-        "\nOptions, before the first file name:\n"
-        "  -m mapfile, --mapfile=mapfile\n"
-        "               old_file is a copy rescued by GNU ddrescue and mapfile its\n"
-        "               map: what the rescue could not read counts as unreadable\n"
-        "  -r, --repair take a record whose only damage is its length or its\n"
-        "               trailer, repaired, where the records after it agree\n"
-        "  --help       print this help and exit\n"
-        "  --version    print the version and the license and exit\n"
-        "  --           end the options: every argument after it is a file name\n"
-        "\nFull documentation: man datmend\n";
     auto r = run_tool({"--help", "--version", "x"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out + r.err, kHelp + options);
+    EXPECT_EQ(r.out + r.err, kHelp + kOptions);
     r = run_tool({"--version", "--help"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out + r.err, "datmend 2.1\nCopyright (c) 2026 The datmend project\nMIT License\n");
@@ -92,6 +143,8 @@ TEST_F(Startup, HelpAndVersionAreAnsweredWhateverFollowsThem) {
     EXPECT_EQ(r.err, "standard output: No space left on device\n");
 }
 
+// The words offered for "-" are the tool's own table of options; a mapfile's name follows -m
+// however it is spelt, and only file names follow --.
 TEST_F(Startup, BashCompletesTheOptionsThenFileNames) {
     const std::string script =
         "cd \"$1\" && shift && touch map.log old.dat ./-x && source \"$0\" && complete -p datmend; "
@@ -99,13 +152,12 @@ TEST_F(Startup, BashCompletesTheOptionsThenFileNames) {
         "let COMP_CWORD=${#COMP_WORDS[@]}-1; _datmend; echo \"${COMPREPLY[*]}\"; done";
     Stdio bash;
     bash.command = {"bash", "-c", script, DATMEND_COMPLETION, dir.path().string()};
-    const auto r = run_tool({"-", "-m -", "-m o --h", "--mapfile = o --h", "--mapfile=m",
-                             "old.dat -", "-- -", "-r --r"},
+    const auto r = run_tool({"-", "old.dat -", "-m -", "-rm -", "-mrm -", "-m o --h",
+                             "--mapfile = o --h", "--mapfile=m", "-- -", "-- old.dat -r --r"},
                             bash);
-    EXPECT_EQ(r.out + r.err,
-              "complete -F _datmend datmend\n"
-              "-m --mapfile --mapfile= -r --repair --help --version --\n"
-              "-x\n--help\n--help\n--mapfile=map.log\n-x\n-x\n--repair\n");
+    const std::string options = datmend::option_words() + "\n";
+    EXPECT_EQ(r.out + r.err, "complete -F _datmend datmend\n" + options + options + "-x\n-x\n" +
+                                 options + "--help\n--help\n--mapfile=map.log\n-x\n\n");
 }
 
 TEST_F(Startup, OpenFailuresNameTheFileAndLeaveTheOutputsAsTheyWere) {
@@ -142,7 +194,8 @@ TEST_F(Startup, ShortOrRefusedHeaderLeavesTheOutputsAlone) {
     auto r = run_tool({old_dat, new_dat, del_dat});
     EXPECT_EQ(r.status, 4);
     EXPECT_EQ(r.out, "Bad File Header 0\n");
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, "datmend: " + old_dat +
+                         ": not a data file: its header block is shorter than 16 bytes\n");
     EXPECT_FALSE(exists(new_dat));
     EXPECT_EQ(read_file(del_dat), text("keep"));
 
@@ -151,6 +204,8 @@ TEST_F(Startup, ShortOrRefusedHeaderLeavesTheOutputsAlone) {
     EXPECT_EQ(r.status, 9);
     EXPECT_EQ(r.out, banner(old_dat, new_dat, del_dat) + header_report(5, 0, 2, 0, 512) +
                          "ERROR!!  Wrong File Organization!\n");
+    EXPECT_EQ(r.err, "datmend: " + old_dat +
+                         ": not a data file: its file organization is 5, not 0 to 3\n");
     EXPECT_FALSE(exists(new_dat));
     EXPECT_EQ(read_file(del_dat), text("keep"));
     EXPECT_EQ(temporaries_in(dir.path().string()), std::vector<std::string>{});

@@ -1,8 +1,10 @@
-// Command line: a rescued copy's mapfile, then two or three file names; or the help text, the
-// options or the version.
+// Command line through glibc's getopt_long, its options from one table; the help text, the
+// options text and the version.
 #include "driver/command_line.hpp"
 
-#include <string_view>
+#include <getopt.h>
+
+#include <vector>
 
 namespace datmend {
 
@@ -36,19 +38,29 @@ constexpr const char* kHelpText[] = {
     " old (.key) file.\n",
 };
 
-constexpr const char* kOptionsText =
-    "\n"
-    "Options, before the first file name:\n"
-    "  -m mapfile, --mapfile=mapfile\n"
-    "               old_file is a copy rescued by GNU ddrescue and mapfile its\n"
-    "               map: what the rescue could not read counts as unreadable\n"
-    "  -r, --repair take a record whose only damage is its length or its\n"
-    "               trailer, repaired, where the records after it agree\n"
-    "  --help       print this help and exit\n"
-    "  --version    print the version and the license and exit\n"
-    "  --           end the options: every argument after it is a file name\n"
-    "\n"
-    "Full documentation: man datmend\n";
+// One entry per option: the short and long spelling, the name of its argument (nullptr for none)
+// and its lines of --help, each under the last.
+struct Option {
+    char short_name;
+    const char* long_name;
+    const char* argument;
+    const char* help;
+};
+
+constexpr Option kOptions[] = {
+    {'m', "mapfile", "FILE",
+     "old_file is a copy rescued by GNU ddrescue and FILE its\n"
+     "map: what the rescue could not read counts as unreadable"},
+    {'r', "repair", nullptr,
+     "take a record whose only damage is its length or its\n"
+     "trailer, repaired, where the records after it agree"},
+    {'h', "help", nullptr, "print this help and exit"},
+    {'V', "version", nullptr, "print the version and the license and exit"},
+};
+constexpr std::size_t kOptionCount = sizeof kOptions / sizeof kOptions[0];
+
+// The column the help of an option starts in.
+constexpr std::size_t kHelpColumn = 22;
 
 // Word for word as LICENSE has them.
 constexpr const char* kCopyrightText =
@@ -58,50 +70,74 @@ constexpr const char* kCopyrightText =
 }  // namespace
 
 CommandLine parse_command_line(int argc, char* argv[]) {
-    constexpr std::string_view kLong = "--mapfile";
-    CommandLine line;
-    int i = 1;
-    for (; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        if (arg == "--") {
-            ++i;
-            break;
+    // glibc names the program after argv[0] in its messages: the tool's own name instead of
+    // the path it was started by.
+    std::vector<char*> words(argv, argv + argc);
+    std::string program = "datmend";
+    words.insert(words.begin(), program.data());
+    words.erase(words.begin() + 1);
+    // A leading - has every word that is not an option handed back in turn, as option 1: the
+    // names keep their order, whatever POSIXLY_CORRECT says, and options stand anywhere.
+    std::string short_options = "-";
+    std::vector<option> long_options;
+    for (const Option& o : kOptions) {
+        short_options += o.short_name;
+        if (o.argument != nullptr) {
+            short_options += ':';
         }
-        if (arg == "--help" || arg == "--version") {
-            line.request = arg == "--help" ? Request::help : Request::version;
-            return line;
-        }
-        if (arg == "-r" || arg == "--repair") {
-            line.names.repair = true;
-            continue;
-        }
-        std::string map;
-        if (arg == "-m" || arg == kLong) {
-            if (++i == argc) {
-                line.request = Request::wrong;
-                return line;
-            }
-            map = argv[i];
-        } else if (arg.starts_with(kLong) && arg[kLong.size()] == '=') {
-            map = arg.substr(kLong.size() + 1);
-        } else {
-            break;  // the first file name
-        }
-        if (map.empty()) {
-            line.request = Request::wrong;
-            return line;
-        }
-        line.names.mapfile = map;
+        long_options.push_back({o.long_name,
+                                o.argument != nullptr ? required_argument : no_argument, nullptr,
+                                o.short_name});
     }
-    const int names = argc - i;
-    if (names < 2 || names > 3) {
-        line.request = Request::wrong;
+    long_options.push_back({nullptr, 0, nullptr, 0});
+
+    CommandLine line;
+    std::vector<std::string> names;
+    optind = 0;  // a fresh scan, as for a new process
+    opterr = 1;  // glibc tells a wrong option itself
+    for (int c, long_index = -1; (c = getopt_long(argc, words.data(), short_options.c_str(),
+                                                  long_options.data(), &long_index)) != -1;
+         long_index = -1) {
+        switch (c) {
+            case 1:
+                names.emplace_back(optarg);
+                break;
+            case 'm':
+                if (*optarg == '\0') {
+                    line.request = Request::bad_option;
+                    // As glibc words a missing argument, for the spelling used.
+                    line.problem = long_index >= 0 ? "option '--mapfile' requires an argument"
+                                                   : "option requires an argument -- 'm'";
+                    return line;
+                }
+                line.names.mapfile = optarg;
+                break;
+            case 'r':
+                line.names.repair = true;
+                break;
+            case 'h':
+                line.request = Request::help;
+                return line;
+            case 'V':
+                line.request = Request::version;
+                return line;
+            default:
+                line.request = Request::bad_option;
+                return line;
+        }
+    }
+    for (; optind < argc; ++optind) {
+        names.emplace_back(words[static_cast<std::size_t>(optind)]);
+    }
+    line.names_given = names.size();
+    if (names.size() < 2 || names.size() > 3) {
+        line.request = Request::wrong_count;
         return line;
     }
-    line.names.old_file = argv[i];
-    line.names.new_file = argv[i + 1];
-    if (names == 3) {
-        line.names.deleted_file = argv[i + 2];
+    line.names.old_file = names[0];
+    line.names.new_file = names[1];
+    if (names.size() == 3) {
+        line.names.deleted_file = names[2];
     }
     line.request = Request::salvage;
     return line;
@@ -113,13 +149,47 @@ void print_help(Writer& out) {
     }
 }
 
+// "  -m, --mapfile=FILE", its help from kHelpColumn on, below it when it is too wide, and each
+// further line of the help under the first.
 void print_options(Writer& out) {
-    out.write(kOptionsText);
+    out.write("\nOptions, anywhere before --:\n");
+    for (const Option& o : kOptions) {
+        std::string line = std::string("  -") + o.short_name + ", --" + o.long_name;
+        if (o.argument != nullptr) {
+            line = line + "=" + o.argument;
+        }
+        line += line.size() < kHelpColumn ? std::string(kHelpColumn - line.size(), ' ')
+                                          : "\n" + std::string(kHelpColumn, ' ');
+        for (const char* c = o.help; *c != '\0'; ++c) {
+            line += *c;
+            if (*c == '\n') {
+                line.append(kHelpColumn, ' ');
+            }
+        }
+        out.write(line.data(), line.size());
+        out.write("\n");
+    }
+    out.write(
+        "  --                  end the options: every word after it is a file name,\n"
+        "                      even one that starts with -\n"
+        "\n"
+        "Full documentation: man datmend\n");
 }
 
 void print_version(Writer& out) {
     out.write("datmend " DATMEND_VERSION "\n");
     out.write(kCopyrightText);
+}
+
+std::string option_words() {
+    std::string words;
+    for (const Option& o : kOptions) {
+        words = words + "-" + o.short_name + " --" + o.long_name + " ";
+        if (o.argument != nullptr) {
+            words = words + "--" + o.long_name + "= ";
+        }
+    }
+    return words + "--";
 }
 
 }  // namespace datmend

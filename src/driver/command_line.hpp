@@ -1,8 +1,10 @@
-// The command line: [ -m mapfile | --mapfile=mapfile ] [ -r | --repair ] [ -- ] old_file new_file
-// [ del-rec_file ],
-// or --help or --version; and the texts printed for it.
+// The command line, read as GNU tools read theirs: options anywhere among the names until --,
+// from one table that also gives --help its options text and the bash completion its words.
+// [ -r ] [ -m mapfile ] [ -- ] old_file new_file [ del-rec_file ], or -h / --help or
+// -V / --version; and the texts printed for it.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -12,10 +14,11 @@ namespace datmend {
 
 // What the command line asks for.
 enum class Request {
-    salvage,  // with the names
-    help,     // --help
-    version,  // --version
-    wrong,    // a mapfile option without a name, or not two or three file names
+    salvage,      // with the names
+    help,         // -h, --help
+    version,      // -V, --version
+    wrong_count,  // not two or three file names
+    bad_option,   // an unknown or ambiguous option, or one without its argument
 };
 
 // The files a salvage is given, as named on the command line.
@@ -28,13 +31,17 @@ struct Names {
 };
 
 struct CommandLine {
-    Request request = Request::wrong;
-    Names names;  // only for a salvage
+    Request request = Request::wrong_count;
+    Names names;                  // only for a salvage
+    std::size_t names_given = 0;  // for a wrong count
+    std::string problem;          // for a bad option that getopt_long did not tell itself
 };
 
-// What the command line asks for. Options come only before the first file name; every other
-// argument is a file name, whatever it begins with. The first --help or --version is answered,
-// whatever follows it.
+// What the command line asks for. Options may stand anywhere before --; a word that starts
+// with - and is not an option is a bad option, never a file name. The first -h or -V is
+// answered, whatever follows it. An unknown option, an ambiguous prefix or a missing argument
+// is told on standard error by getopt_long itself, in glibc's words; only what glibc takes
+// for an argument but is none (an empty mapfile name) comes back in problem.
 CommandLine parse_command_line(int argc, char* argv[]);
 
 // The usage line and the text that explains what the tool does.
@@ -45,5 +52,9 @@ void print_options(Writer& out);
 
 // The version, the copyright and the license, as LICENSE states them.
 void print_version(Writer& out);
+
+// The words that complete an option, in the table's order, blank-separated: each short and long
+// spelling, "--long=" too for an option that takes an argument, and "--".
+std::string option_words();
 
 }  // namespace datmend

@@ -49,9 +49,10 @@ int stop(Console& console, int status) {
     return status;
 }
 
-// The answer to --help, --version or a command line that names no salvage.
-int answer(Console& console, Request request) {
-    switch (request) {
+// The answer to --help, --version or a command line that names no salvage. What is wrong with a
+// command line is told on standard error, so that a script can tell it from a salvage's status.
+int answer(Console& console, const CommandLine& line) {
+    switch (line.request) {
         case Request::help:
             print_help(console.report);
             print_options(console.report);
@@ -59,10 +60,24 @@ int answer(Console& console, Request request) {
         case Request::version:
             print_version(console.report);
             break;
-        case Request::wrong:
-        case Request::salvage:
+        case Request::wrong_count: {
             print_help(console.report);
-            return stop(console, kBadCommandLine);
+            const int status = stop(console, kBadCommandLine);
+            std::fprintf(
+                console.err,
+                "datmend: 2 or 3 file names expected (old_file new_file [ del-rec_file ]), "
+                "%zu given; try 'datmend --help'\n",
+                line.names_given);
+            return status;
+        }
+        case Request::bad_option:
+            if (!line.problem.empty()) {
+                std::fprintf(console.err, "datmend: %s\n", line.problem.c_str());
+            }
+            std::fputs("Try 'datmend --help' for more information.\n", console.err);
+            return kBadCommandLine;
+        case Request::salvage:
+            break;
     }
     return report_lost(console) ? kReportLost : kAnswered;
 }
@@ -150,7 +165,10 @@ int salvage(const Surroundings& around, const Names& names, Console& console, Re
     const HeaderJudgement judgement = judge_file_header(file);
     status_line.erase();
     if (int status = report_stopping_header(console.report, names, judgement)) {
-        return stop(console, status);
+        stop(console, status);
+        return report_failure(
+            console.err, "datmend: " + names.old_file,
+            "not a data file: " + why_not_a_data_file(judgement, file.physical_eof()), status);
     }
     if (int status = open_output_files(outputs, file, console.err)) {
         return stop(console, status);
@@ -182,7 +200,7 @@ int run_datmend(const Surroundings& around, int argc, char* argv[], Results* res
     }
     const CommandLine line = parse_command_line(argc, argv);
     if (line.request != Request::salvage) {
-        return answer(console, line.request);
+        return answer(console, line);
     }
     Results found;
     const int status = salvage(around, line.names, console, found);

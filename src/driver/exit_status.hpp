@@ -4,7 +4,7 @@
 namespace datmend {
 
 constexpr int kAnswered = 0;            // --help or --version, printed whole
-constexpr int kBadCommandLine = 1;      // not two or three file names; the help text was printed
+constexpr int kBadCommandLine = 1;      // a wrong option, or not two or three file names
 constexpr int kOldOrNewFileFailed = 2;  // old_file or new_file refused, unopenable, unwritable
 constexpr int kReportLost = 2;          // the salvage ran to its end, but not all of the report
                                         // could be written; or not all of --help or --version

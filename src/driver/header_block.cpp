@@ -72,6 +72,20 @@ int report_stopping_header(Writer& out, const Names& names, const HeaderJudgemen
     return 0;
 }
 
+std::string why_not_a_data_file(const HeaderJudgement& judgement, std::uint32_t physical_eof) {
+    const FileHeader& h = judgement.as_read;
+    const std::string unvouched = ", and fewer than 2 records vouch for it";
+    if (judgement.verdict == HeaderVerdict::no_header) {
+        return physical_eof < kFileHeaderSize ? "its header block is shorter than 16 bytes"
+                                              : "its file header cannot be read" + unvouched;
+    }
+    if (h.fm_version != kFileManagerVersion) {
+        return "its file manager version is " + std::to_string(h.fm_version) + ", not 2" +
+               unvouched;
+    }
+    return "its file organization is " + std::to_string(h.organization) + ", not 0 to 3";
+}
+
 void report_file_header(Writer& out, DamageLog& damage, DamagedFile& file,
                         const HeaderJudgement& judgement) {
     const FileHeader& read = judgement.as_read;

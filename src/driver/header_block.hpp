@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "driver/command_line.hpp"
 #include "io/writer.hpp"
@@ -18,6 +19,10 @@ namespace datmend {
 // is none; the banner, the header report as read and the failed check's line where it is
 // refused. Prints nothing and returns 0 for a header that is used.
 int report_stopping_header(Writer& out, const Names& names, const HeaderJudgement& judgement);
+
+// Why the header that stops the run makes old_file, physical_eof bytes long, no data file, for
+// standard error: the report tells it only in the words the tool has always printed.
+std::string why_not_a_data_file(const HeaderJudgement& judgement, std::uint32_t physical_eof);
 
 // The report of a header that is used: as read (or that it could not be read), the failed check
 // and the end-of-file warning against file's size; for a rebuilt header, what it was rebuilt as,

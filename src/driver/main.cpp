@@ -1,4 +1,4 @@
-// datmend: salvages a damaged indexed data file. The exit status is described in entry.hpp.
+// datmend: salvages a damaged indexed data file. The exit statuses are in exit_status.hpp.
 #include "driver/entry.hpp"
 
 int main(int argc, char* argv[]) {
