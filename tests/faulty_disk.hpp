@@ -20,6 +20,7 @@ struct FaultyDisk {
     static constexpr std::uint32_t kSector = 512;
 
     std::set<std::uint32_t> bad_sectors;  // sector numbers: offset / 512
+    std::set<std::uint32_t> marginal;     // read well once, then bad, as a failing disk's are
     std::optional<std::uint32_t> size;    // the size the file has shrunk to
 
     // What the reader did: reads in all, the sectors whose read alone failed, and whether a
@@ -61,8 +62,15 @@ struct FaultyDisk {
                     break;
                 }
             }
-            return end <= first ? 0
-                                : ::pread(fd, buf, static_cast<std::size_t>(end - first), offset);
+            if (end <= first) {
+                return 0;
+            }
+            for (std::uint64_t s = first / kSector; s * kSector < end; ++s) {
+                if (marginal.erase(static_cast<std::uint32_t>(s)) != 0) {
+                    bad_sectors.insert(static_cast<std::uint32_t>(s));
+                }
+            }
+            return ::pread(fd, buf, static_cast<std::size_t>(end - first), offset);
         };
     }
 };

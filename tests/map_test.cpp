@@ -2,6 +2,7 @@
 // is refused before anything is touched when it is not one of the file's, and a copy with its map
 // salvages as the original does on the failing disk it was rescued from.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 
@@ -176,6 +177,18 @@ TEST_F(Map, AMapThatIsNotThisFilesIsRefusedBeforeAnythingIsTouched) {
     auto r = run_tool({"-m", "/dev/zero", old_dat, new_dat}, limited);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "/dev/zero: line 1: longer than 1024 bytes\n");
+    // A FIFO that nobody writes is an empty map, not a run that waits for ever; a pipe that
+    // brings the map in later is read as it comes.
+    const std::string fifo = dir.file("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    r = run_tool({"-m", fifo, old_dat, new_dat});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, fifo + ": no status line\n");
+    write_file(map, text(status + "0 534 +\n"));
+    Stdio piped;
+    piped.command = {"bash", "-c", "exec \"$0\" -m <(sleep 0.3; cat \"$1\") \"$2\" /dev/null",
+                     DATMEND_BINARY};
+    EXPECT_EQ(run_tool({map, old_dat}, piped).status, 0);
     write_file(new_dat, text("keep"));
     r = run_tool({"-m", dir.file("no.map"), old_dat, new_dat});
     EXPECT_EQ(r.status, 2);

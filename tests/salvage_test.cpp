@@ -319,6 +319,59 @@ TEST_F(Salvage, RepairTakesARecordWhoseLengthOrTrailerAloneIsWrong) {
     taken.insert(taken.end(), chain.begin(), chain.end());
     taken.push_back(make_record(0, text("last record")));
     EXPECT_EQ(read_file(new_dat), renumbered(taken));
+
+    // Witnesses from outside the record and of no other record: an overhead record of any type
+    // starts a chain; an earlier damaged record's own trailer or end, or its two fields damaged
+    // alike, tell where it ends, not where a record made of its data does; the end of the file
+    // ends a last record whose trailer alone is wrong.
+    const Record first = make_record(0, text("first")), genuine = make_record(0, text("genuine"));
+    Record swallowing = make_record(0, text("before an overhead record"));
+    swallowing.length = 25 + 25;  // to the record after the overhead record of type 7
+    Bytes enclosed = text("head");
+    append_record(enclosed, make_record(0, text("f1")));
+    append_record(enclosed, make_record(0, text("f2")));
+    append_record(enclosed, make_record(0, text("abc")));
+    enclosed.resize(enclosed.size() - 4);  // "abc"'s trailer is the enclosing record's
+    Record enclosing = make_record(0, enclosed);
+    enclosing.length = 60000;
+    Bytes both = text("junk");
+    append_record(both, make_record(0, text("ff")));
+    both.insert(both.end(), {0, 0, 200, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    both.resize(64, 'z');
+    Record twice = make_record(0, both);  // "ff" at 16, a header at 34 = the end of the file - 46
+    twice.length = twice.trailer = 30;
+    Record torn_last = make_record(0, text("torn last"));
+    torn_last.trailer = 9 ^ 64;
+    struct Witnessed {
+        Bytes file;
+        std::vector<Record> kept;  // empty: the run with -r is the run without it
+    };
+    for (const Witnessed& c :
+         {Witnessed{DatFile()
+                        .add(first)
+                        .add(swallowing)
+                        .add(make_record(7, text("overhead!")))
+                        .add(genuine)
+                        .add(first)
+                        .finish(),
+                    {first, make_record(0, text("before an overhead record")), genuine, first}},
+          Witnessed{DatFile().add(first).add(enclosing).add(genuine).add(first).finish(), {}},
+          Witnessed{DatFile().add(first).add(twice).finish(), {}},
+          Witnessed{DatFile().add(first).add(torn_last).finish(),
+                    {first, make_record(0, text("torn last"))}}}) {
+        SCOPED_TRACE(c.file.size());
+        write_file(old_dat, c.file);
+        const auto plain = run_tool({old_dat, new_dat});
+        const Bytes plain_new = read_file(new_dat);
+        const auto r = run_tool({"-r", old_dat, new_dat});
+        if (c.kept.empty()) {
+            EXPECT_EQ(r.out, plain.out);
+            EXPECT_EQ(read_file(new_dat), plain_new);
+        } else {
+            EXPECT_EQ(r.status, 1);
+            EXPECT_EQ(read_file(new_dat), renumbered(c.kept));
+        }
+    }
 }
 
 TEST_F(Salvage, EmptyRecordIsDamageAndTheWalkGoesOn) {

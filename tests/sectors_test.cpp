@@ -126,6 +126,34 @@ TEST_F(Sectors, TheScanCrossesABadSectorAndWindowsRefillAroundOne) {
     EXPECT_EQ(salvage({old_dat, new_dat}, phantom.reader()).status, 2);
     EXPECT_EQ(read_file(new_dat), renumbered({r, s, u}));
 
+    // The record the scan lands on past a stretch longer than the window, whose sector reads
+    // well once and then fails: the dump reads the window again, and the record, checked again
+    // on the bytes now held, is damage like any other.
+    torn = make_record(0, text("torn"));
+    torn.trailer = 3;
+    const Bytes file = DatFile()
+                           .add(torn)
+                           .raw(Bytes(400 << 10, 'n'))
+                           .add(make_record(0, Bytes(2000, 'm')))
+                           .add(u)
+                           .finish();
+    write_file(old_dat, file);
+    const std::uint32_t m = 512 + 20 + (400 << 10);
+    FaultyDisk once;
+    once.marginal = {(m + 600) / 512};
+    std::vector<bool> failed(file.size());
+    std::fill_n(failed.begin() + (m + 600) / 512 * 512, 512, true);
+    EXPECT_EQ(salvage({old_dat, new_dat}, once.reader()).report,
+              banner(old_dat, new_dat) +
+                  header_report(0, 0, 2, 0, static_cast<std::int32_t>(file.size())) +
+                  "\n*** Currupt Data, Header does not match Trailer! ***\n    Offset = 512, "
+                  "Header Len = 4, Trailer Len = 3\n" +
+                  dump_text(file, 512, m - 1) + "\n*** Unreadable Record, Read Error! ***\n" +
+                  "    Offset = " + std::to_string(m) + "\n" +
+                  dump_text(file, m, m + 2015, failed) +
+                  summary(1, 0, 0, 2, 512 + 21, static_cast<int>(file.size()) - 533, false, 512));
+    EXPECT_EQ(read_file(new_dat), renumbered({u}));
+
     // More than one window: bad sectors on both sides of the first window's end, with records
     // straddling it.
     std::vector<Record> many;

@@ -23,16 +23,19 @@ static_assert(kChunk + kLongestFrame <= DamagedFile::kWindowSize / 2);
 // The sift of the last count (< 16) candidates at p, which have 3 bytes after them but not
 // necessarily the 19 the sift reads: sifted in a copy padded with zeros, which pass nothing.
 // Kept out of the scan's loop, whose every call would otherwise pay for the copy's stack guard.
+template <bool kAnyType>
 __attribute__((noinline)) std::uint32_t sift_last(const std::uint8_t* p, std::uint32_t count) {
     std::uint8_t padded[19] = {};
     std::memcpy(padded, p, count + 3);
-    return sift16(padded) & ((1u << count) - 1);
+    return sift16<kAnyType>(padded) & ((1u << count) - 1);
 }
 
-// The first plausible candidate from first to last inclusive, or last + 1 when there is none.
-// The last that can be plausible is the last at which the shortest record fits; every candidate
-// sifted has the 19 bytes that the sift reads. The scan starts past the header block, so the
-// file is longer than the shortest record.
+// The first plausible candidate from first to last inclusive, or last + 1 when there is none;
+// with kAnyType, the first frame of any type that passes check_frame(). The last that can be
+// plausible is the last at which the shortest record fits; every candidate sifted has the 19
+// bytes that the sift reads. The scan starts past the header block, so the file is longer than
+// the shortest record.
+template <bool kAnyType = false>
 std::uint32_t first_plausible(DamagedFile& file, const FrameRules& rules, std::uint32_t first,
                               std::uint32_t last) {
     const std::uint32_t eof = rules.physical_eof;
@@ -52,7 +55,8 @@ std::uint32_t first_plausible(DamagedFile& file, const FrameRules& rules, std::u
         }
         const std::uint32_t n = std::min(most, readable_end - c);
         for (std::uint32_t i = 0; i < n; i += 16) {
-            std::uint32_t mask = n - i >= 16 ? sift16(bytes + i) : sift_last(bytes + i, n - i);
+            std::uint32_t mask =
+                n - i >= 16 ? sift16<kAnyType>(bytes + i) : sift_last<kAnyType>(bytes + i, n - i);
             for (; mask != 0; mask &= mask - 1) {
                 const std::uint32_t k = i + static_cast<std::uint32_t>(std::countr_zero(mask));
                 if (check_frame(bytes + k, c + k, readable_end, rules) == FrameFault::none) {
@@ -91,6 +95,20 @@ std::optional<std::uint32_t> find_next_record(DamagedFile& file, const FrameRule
         return std::nullopt;
     }
     return choose_landing(file, rules, found);
+}
+
+ChainFound find_chain(DamagedFile& file, const FrameRules& rules, std::uint32_t first,
+                      std::uint32_t end, int patience) {
+    for (std::uint32_t c = first_plausible<true>(file, rules, first, end - 1); c < end;
+         c = first_plausible<true>(file, rules, c + 1, end - 1)) {
+        if (is_confirmed(file, rules, c)) {
+            return {ChainFound::Kind::chain, c};
+        }
+        if (--patience == 0) {
+            return {ChainFound::Kind::gave_up, c};
+        }
+    }
+    return {ChainFound::Kind::none, end};
 }
 
 }  // namespace datmend

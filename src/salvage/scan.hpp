@@ -20,6 +20,24 @@ std::optional<std::uint32_t> find_next_record(DamagedFile& file, const FrameRule
                                               std::uint32_t start,
                                               std::uint32_t before = ~std::uint32_t{0});
 
+// Where the search for a chain of records stopped.
+struct ChainFound {
+    enum class Kind {
+        chain,    // at: the first frame of a chain
+        none,     // no chain starts before the end of the range (at)
+        gave_up,  // at: the frame after which patience ran out; what lies beyond is unknown
+    };
+    Kind kind;
+    std::uint32_t at;
+};
+
+// The first offset from first, and before end, at which a chain starts: a frame of any type that
+// check_frame() passes, followed by the end of the file or another such frame. After patience
+// frames that start no chain (record-shaped bytes of data, a run of damaged records), it gives
+// up, so that the search costs a few frames and not a whole record's length of them.
+ChainFound find_chain(DamagedFile& file, const FrameRules& rules, std::uint32_t first,
+                      std::uint32_t end, int patience);
+
 // The record at p (<= eof) as the window holds it: its header, data and trailer, or as many of
 // them as lie before eof; empty when not even its header does. Valid until the file is read
 // again.

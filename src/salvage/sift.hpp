@@ -1,5 +1,6 @@
 // The scan's sift: which of sixteen candidates have a known type and a length other than 0, the
-// cheapest of the rules, tested before the rest. Two paths give the same bits: SSE2 on x86-64,
+// cheapest of the rules, tested before the rest; or, for the repair's search for frames of any
+// type, a length other than 0 alone. Two paths give the same bits: SSE2 on x86-64,
 // where it is always there, and plain 64-bit arithmetic anywhere else.
 #pragma once
 
@@ -34,9 +35,11 @@ inline std::uint64_t zero_bytes(std::uint64_t x) {
     return ~(((x & low7) + low7) | x | low7);
 }
 
-// The eight candidates at p; bit k for the candidate p + k. Reads p[0] to p[10].
+// The eight candidates at p; bit k for the candidate p + k. Reads p[0] to p[10]. With
+// kAnyType, every type passes.
+template <bool kAnyType = false>
 inline std::uint32_t sift8(const std::uint8_t* p) {
-    constexpr std::uint64_t above = 0x0101010101010101ull * kAboveKnownType;
+    constexpr std::uint64_t above = kAnyType ? 0 : 0x0101010101010101ull * kAboveKnownType;
     const std::uint64_t known_type = zero_bytes(load_le64(p) & above);
     const std::uint64_t empty = zero_bytes(load_le64(p + 2) | load_le64(p + 3));
     const std::uint64_t lanes = (known_type & ~empty) >> 7;  // 0 or 1 in each byte
@@ -46,24 +49,29 @@ inline std::uint32_t sift8(const std::uint8_t* p) {
 
 }  // namespace sift_detail
 
-// Bit k set when the candidate at p + k has a known type and a length other than 0, for k from
-// 0 to 15. Reads p[0] to p[18].
+// Bit k set when the candidate at p + k has a known type (any type with kAnyType) and a length
+// other than 0, for k from 0 to 15. Reads p[0] to p[18].
+template <bool kAnyType = false>
 inline std::uint32_t sift16_portable(const std::uint8_t* p) {
-    return sift_detail::sift8(p) | sift_detail::sift8(p + 8) << 8;
+    return sift_detail::sift8<kAnyType>(p) | sift_detail::sift8<kAnyType>(p + 8) << 8;
 }
 
+template <bool kAnyType = false>
 inline std::uint32_t sift16(const std::uint8_t* p) {
 #if defined(__SSE2__)
     const __m128i zero = _mm_setzero_si128();
-    const __m128i type = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2));
     const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 3));
+    const __m128i empty = _mm_cmpeq_epi8(_mm_or_si128(low, high), zero);
+    if constexpr (kAnyType) {
+        return static_cast<std::uint32_t>(_mm_movemask_epi8(empty)) ^ 0xFFFFu;
+    }
+    const __m128i type = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const __m128i above = _mm_set1_epi8(static_cast<char>(kAboveKnownType));
     const __m128i known_type = _mm_cmpeq_epi8(_mm_and_si128(type, above), zero);
-    const __m128i empty = _mm_cmpeq_epi8(_mm_or_si128(low, high), zero);
     return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_andnot_si128(empty, known_type)));
 #else
-    return sift16_portable(p);
+    return sift16_portable<kAnyType>(p);
 #endif
 }
 

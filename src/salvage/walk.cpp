@@ -1,9 +1,10 @@
 // Each fault has its own message, printed where it is found; several have no final newline and
-// run on into what follows, the dump's header or the offset line. Every fault is followed by the
-// scan: the length, the field most likely to be damaged, may be all that is wrong.
+// run on into what follows, the dump's header or the offset line. Every fault but a header cut
+// by the end of the file is followed by the scan, unless the record is repaired.
 #include "salvage/walk.hpp"
 
 #include "io/text.hpp"
+#include "salvage/repair.hpp"
 #include "salvage/scan.hpp"
 
 namespace datmend {
@@ -82,9 +83,6 @@ char* format_diagnosis(char* w, FrameFault fault, std::uint32_t p, const std::ui
     return w;
 }
 
-// The landings of the scan a length is looked for at, the first and those after it.
-constexpr int kMostLandings = 4;
-
 // A repaired record's line.
 constexpr std::size_t kLongestRepair = 80 + kDecimalWidth;
 
@@ -99,44 +97,46 @@ char* format_repair(char* w, std::uint32_t p, bool trailer_wrong) {
 
 std::optional<FramedRecord> Walk::next() {
     const std::uint32_t eof = rules_.physical_eof;
-    std::uint32_t p = pos_;
-    auto record = record_at(file_, p, eof);
-    const auto end = static_cast<std::uint32_t>(p + record.size());
-    const FrameFault fault = check_frame(record.data(), p, file_.readable_until(p, end), rules_);
-    if (fault == FrameFault::header_past_end) {
-        diagnose(fault, p, record.data());
-        discard(p, eof - 1);
-        pos_ = eof;
-        return std::nullopt;
-    }
-    if (fault != FrameFault::none) {
-        // A walk that repairs keeps the diagnosis until the scan's landing has not mended the
-        // record, and tells it only then.
+    for (;;) {
+        const std::uint32_t p = pos_;
+        const auto record = record_at(file_, p, eof);
+        const auto end = static_cast<std::uint32_t>(p + record.size());
+        const FrameFault fault =
+            check_frame(record.data(), p, file_.readable_until(p, end), rules_);
+        if (fault == FrameFault::none) {
+            pos_ = end;
+            return FramedRecord{p, record, record_length(record.data())};
+        }
+        if (fault == FrameFault::header_past_end) {
+            diagnose(fault, p, record.data());
+            discard(p, eof - 1);
+            pos_ = eof;
+            return std::nullopt;
+        }
+        // A walk that repairs keeps the diagnosis until the record has not been mended, and
+        // tells it only then.
         if (repair_) {
             keep_diagnosis(fault, p, record.data());
+            if (auto mended = mend_or_tell(fault, p)) {
+                return mended;
+            }
         } else {
             diagnose(fault, p, record.data());
         }
         file_.hold(p);  // the stretch from p is dumped once the scan has found its end
         const auto landing = find_next_record(file_, rules_, p);
-        if (repair_) {
-            if (auto mended = mend_or_tell(fault, p, landing)) {
-                file_.release();
-                return mended;
-            }
-        }
         discard(p, landing ? *landing - 1 : eof - 1);
         file_.release();
         if (!landing) {
             pos_ = eof;
             return std::nullopt;
         }
-        // The scan lands only on a record that passes check_frame(): it lies whole in the file.
-        p = *landing;
-        record = record_at(file_, p, eof);
+        // The scan checked the record it lands on, but a dump longer than the window has read
+        // the window again since, and a sector that reads well once may fail the next time: the
+        // landing is checked again on the bytes now held, and damaged like any other if it
+        // fails.
+        pos_ = *landing;
     }
-    pos_ = static_cast<std::uint32_t>(p + record.size());
-    return FramedRecord{p, record, record_length(record.data())};
 }
 
 __attribute__((noinline)) void Walk::keep_diagnosis(FrameFault fault, std::uint32_t p,
@@ -146,93 +146,39 @@ __attribute__((noinline)) void Walk::keep_diagnosis(FrameFault fault, std::uint3
         diagnosis_.data());
 }
 
-__attribute__((noinline)) std::optional<FramedRecord> Walk::mend_or_tell(
-    FrameFault fault, std::uint32_t p, std::optional<std::uint32_t> landing) {
-    auto mended = mend(fault, p, landing);
-    if (!mended && log_ != nullptr) {
+__attribute__((noinline)) std::optional<FramedRecord> Walk::mend_or_tell(FrameFault fault,
+                                                                         std::uint32_t p) {
+    if (const auto repair = find_repair(file_, rules_, fault, p, damaged_)) {
+        // Copied only on bytes read in this pass: a sector that fails now is damage still.
+        const auto record = file_.view(p, framed_size(repair->length));
+        if (file_.readable(p, record.size())) {
+            return repaired(p, record, *repair);
+        }
+    }
+    damaged_.note(p, record_length(file_.view(p, kRecordHeaderSize).data()));
+    if (log_ != nullptr) {
         log_->report.write(diagnosis_.data(), kept_);
-    }
-    return mended;
-}
-
-// Where two of the three witnesses of where the record at p ends agree, and none reads 0: its
-// length and the end of the file or a chain of records that starts there (its trailer alone
-// disagreeing), or the scan's landing, a chain, or the end of the file, and the trailer just
-// before it (its length alone disagreeing), every byte up to there readable.
-std::optional<FramedRecord> Walk::mend(FrameFault fault, std::uint32_t p,
-                                       std::optional<std::uint32_t> landing) {
-    const std::uint8_t* header = file_.view(p, kRecordHeaderSize).data();
-    const std::uint8_t type = record_type(header);
-    const std::uint32_t length = record_length(header);
-    if (type > kHighestKnownType || length == 0) {
-        return std::nullopt;
-    }
-    const std::uint32_t eof = rules_.physical_eof;
-    if (fault == FrameFault::trailer_mismatch) {
-        const std::uint32_t end = p + framed_size(length);
-        const bool ends = end == eof || is_chained_record(file_, rules_, end);
-        if (ends && record_trailer(file_.view(p, end - p).data(), length) != 0 &&
-            !has_chain_inside(landing, end)) {
-            return repaired(p, length, true);
-        }
-    }
-    // Past a landing that no chain confirms (record-shaped bytes of the record's own data), the
-    // scan goes on, a few landings at most, within the longest record.
-    const std::uint32_t farthest = p + kLongestFrame;
-    for (int tries = 0; tries < kMostLandings; ++tries) {
-        const std::uint32_t at = landing ? *landing : eof;
-        if (at > farthest) {
-            break;
-        }
-        if (!landing || is_chained_record(file_, rules_, at)) {
-            return fits_trailer_before(p, type, at)
-                       ? std::optional(repaired(p, at - p - kFramingSize, false))
-                       : std::nullopt;
-        }
-        landing = find_next_record(file_, rules_, at, farthest + 1);
     }
     return std::nullopt;
 }
 
-// True when a chain of records lies at landing or at a landing after it before end: records that
-// taking the record that ends at end whole would lose.
-bool Walk::has_chain_inside(std::optional<std::uint32_t> landing, std::uint32_t end) {
-    for (; landing && *landing < end; landing = find_next_record(file_, rules_, *landing, end)) {
-        if (is_chained_record(file_, rules_, *landing)) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// True when the record at p of type, ending at end, is told so by the trailer just before end:
-// that trailer plus the framing is the distance, a record's length, every byte readable.
-bool Walk::fits_trailer_before(std::uint32_t p, std::uint8_t type, std::uint32_t end) {
-    if (end - p < kShortestFrame || !file_.readable(p, end - p)) {
-        return false;
-    }
-    const std::uint32_t taken = decode_trailer(file_.view(end - kTrailerSize, kTrailerSize).data());
-    const bool fits =
-        !rules_.fixed_length || type > kDeletedRecord || taken == rules_.record_length;
-    return end - p == std::uint64_t{taken} + kFramingSize && fits;
-}
-
-// The record at p taken with length, told as repaired, with its header and trailer as read.
-FramedRecord Walk::repaired(std::uint32_t p, std::uint32_t length, bool trailer_wrong) {
-    const auto record = file_.view(p, framed_size(length));
+// The record at p, its bytes record, taken as repair says, told as repaired with its header and
+// trailer as read.
+FramedRecord Walk::repaired(std::uint32_t p, std::span<const std::uint8_t> record,
+                            const Repair& repair) {
     if (log_ != nullptr) {
         ++log_->error_count;
         ++log_->repaired;
         char* const start = log_->report.reserve(kLongestRepair);
         log_->report.commit(
-            static_cast<std::size_t>(format_repair(start, p, trailer_wrong) - start));
+            static_cast<std::size_t>(format_repair(start, p, repair.trailer_wrong) - start));
         print_labelled_row(log_->report, p, record.data(), kRecordHeaderSize);
-        const std::uint32_t trailer = p + kRecordHeaderSize + length;
-        print_labelled_row(log_->report, trailer, record.data() + kRecordHeaderSize + length,
+        const std::uint32_t trailer = p + kRecordHeaderSize + repair.length;
+        print_labelled_row(log_->report, trailer, record.data() + kRecordHeaderSize + repair.length,
                            kTrailerSize);
     }
-    pos_ = p + framed_size(length);
-    return FramedRecord{p, record, length};
+    pos_ = p + framed_size(repair.length);
+    return FramedRecord{p, record, repair.length};
 }
 
 // Out of the walk's loop, where the compiler takes the messages for cold code and copies their

@@ -13,6 +13,7 @@
 #include "format/layout.hpp"
 #include "salvage/damaged_file.hpp"
 #include "salvage/dump.hpp"
+#include "salvage/repair.hpp"
 
 namespace datmend {
 
@@ -80,13 +81,9 @@ class Walk {
 
   private:
     void keep_diagnosis(FrameFault fault, std::uint32_t p, const std::uint8_t* record);
-    std::optional<FramedRecord> mend_or_tell(FrameFault fault, std::uint32_t p,
-                                             std::optional<std::uint32_t> landing);
-    std::optional<FramedRecord> mend(FrameFault fault, std::uint32_t p,
-                                     std::optional<std::uint32_t> landing);
-    bool has_chain_inside(std::optional<std::uint32_t> landing, std::uint32_t end);
-    bool fits_trailer_before(std::uint32_t p, std::uint8_t type, std::uint32_t end);
-    FramedRecord repaired(std::uint32_t p, std::uint32_t length, bool trailer_wrong);
+    std::optional<FramedRecord> mend_or_tell(FrameFault fault, std::uint32_t p);
+    FramedRecord repaired(std::uint32_t p, std::span<const std::uint8_t> record,
+                          const Repair& repair);
     void diagnose(FrameFault fault, std::uint32_t p, const std::uint8_t* record);
     void discard(std::uint32_t first, std::uint32_t last);
 
@@ -98,6 +95,7 @@ class Walk {
     // A diagnosis kept while a repair is looked for: its text and length.
     std::array<char, kLongestMessage> diagnosis_;
     std::size_t kept_ = 0;
+    DamagedHeaders damaged_;  // not repaired, for the witnesses of later repairs
 };
 
 }  // namespace datmend
