@@ -355,7 +355,8 @@ TEST_F(Salvage, RepairTakesARecordWhoseLengthOrTrailerAloneIsWrong) {
                         .add(first)
                         .finish(),
                     {first, make_record(0, text("before an overhead record")), genuine, first}},
-          Witnessed{DatFile().add(first).add(enclosing).add(genuine).add(first).finish(), {}},
+          Witnessed{DatFile().add(first).add(enclosing).add(genuine).add(first).finish(),
+                    {first, make_record(0, enclosed), genuine, first}},
           Witnessed{DatFile().add(first).add(twice).finish(), {}},
           Witnessed{DatFile().add(first).add(torn_last).finish(),
                     {first, make_record(0, text("torn last"))}}}) {
