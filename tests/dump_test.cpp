@@ -1,4 +1,4 @@
-// The discard dump, in-process: row layout, text column, counting, and the piecewise path; and
+// The discard dump, in-process: row layout, text column, and the piecewise path; and
 // the report's hand-made decimals, which every offset and count in it goes through.
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 
 #include "inprocess.hpp"
 #include "io/text.hpp"
-#include "salvage/dump.hpp"
-#include "salvage/dump_row.hpp"
+#include "report/dump.hpp"
+#include "report/dump_row.hpp"
 
 using namespace testkit;
 
@@ -27,7 +27,7 @@ TEST(Dump, ShortRangeIsOneRowPaddedWithDots) {
     file[601] = 0x0A;
     file[602] = 0x7D;
     Harness h(file);
-    datmend::dump_discarded(h.damaged, h.log, 600, 602);
+    datmend::print_dump(h.report, h.damaged, 600, 602);
     EXPECT_EQ(h.output(),
               "\n*** 3 Bytes starting at offset 600 not written to new file ***\n"
               "00000000: 41 0A 7D .. .. .. .. .. .. .. .. .. .. .. .. .. |A~}~~~~~~~~~~~~~|\n");
@@ -35,7 +35,7 @@ TEST(Dump, ShortRangeIsOneRowPaddedWithDots) {
 
 TEST(Dump, TextColumnShowsOnlyPrintableAscii) {
     Harness h(Bytes{0x00, 0x1F, 0x20, 0x7E, 0x7F, 0xFF, 'a', 'Z'});
-    datmend::dump_discarded(h.damaged, h.log, 0, 7);
+    datmend::print_dump(h.report, h.damaged, 0, 7);
     EXPECT_EQ(h.output(),
               "\n*** 8 Bytes starting at offset 0 not written to new file ***\n"
               "00000000: 00 1F 20 7E 7F FF 61 5A .. .. .. .. .. .. .. .. |~~ ~~~aZ~~~~~~~~|\n");
@@ -45,17 +45,9 @@ TEST(Dump, RowsCountFromTheStartOfTheRangeAndPadTheLastRow) {
     const Bytes file = counting_bytes(100);
     for (std::uint32_t n : {1u, 16u, 20u, 33u}) {
         Harness h(file);
-        datmend::dump_discarded(h.damaged, h.log, 50, 50 + n - 1);
+        datmend::print_dump(h.report, h.damaged, 50, 50 + n - 1);
         EXPECT_EQ(h.output(), dump_text(file, 50, 50 + n - 1)) << n;
     }
-}
-
-TEST(Dump, CountsOneErrorPerCall) {
-    Harness h(counting_bytes(64));
-    datmend::dump_discarded(h.damaged, h.log, 0, 0);
-    datmend::dump_discarded(h.damaged, h.log, 2, 60);
-    EXPECT_EQ(h.log.error_count, 2u);
-    EXPECT_EQ(h.log.dumped_bytes, 60u);
 }
 
 TEST(Dump, LargeRangeIsTheSameRowByRow) {
@@ -66,7 +58,7 @@ TEST(Dump, LargeRangeIsTheSameRowByRow) {
     }
     Harness h(file);
     const auto last = static_cast<std::uint32_t>(file.size() - 2);
-    datmend::dump_discarded(h.damaged, h.log, 5, last);
+    datmend::print_dump(h.report, h.damaged, 5, last);
     EXPECT_TRUE(h.output() == dump_text(file, 5, last));
 }
 

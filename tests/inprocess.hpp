@@ -9,8 +9,9 @@
 
 #include "format/layout.hpp"
 #include "invariants.hpp"
+#include "report/dump.hpp"
+#include "report/report.hpp"
 #include "salvage/damaged_file.hpp"
-#include "salvage/dump.hpp"
 #include "support.hpp"
 
 namespace testkit {
@@ -27,6 +28,7 @@ struct Harness {
         damaged.open(dir.file("old.dat").c_str());
         damaged.measure(size);
         rules = {static_cast<std::uint32_t>(size), (organization & 1) != 0, record_length};
+        log.also = &printed;
     }
     ~Harness() { close(report_fd); }
     Harness(const Harness&) = delete;
@@ -42,7 +44,9 @@ struct Harness {
     datmend::DamagedFile damaged;
     datmend::FrameRules rules;
     datmend::Writer report{datmend::kReportBufferSize, report_fd};
-    datmend::DamageLog log{report};
+    datmend::Banner banner{"old.dat", "new.dat", std::nullopt};
+    datmend::Report printed{report, banner, damaged};
+    Accounting log;  // what the walk finds, counted, then printed as the report prints it
 };
 
 }  // namespace testkit

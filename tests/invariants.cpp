@@ -225,6 +225,42 @@ std::string dump_row(const std::uint8_t* bytes, const std::uint8_t* lost, std::u
     return row + "|" + text + "|\n";
 }
 
+void Accounting::header(const datmend::HeaderJudgement& judgement) {
+    header_rebuilt = judgement.verdict == datmend::HeaderVerdict::rebuilt;
+    if (also != nullptr) {
+        also->header(judgement);
+    }
+}
+
+void Accounting::records(const datmend::RecordRun& run) {
+    bytes += run.end - run.first;
+    active += run.active;
+    if (also != nullptr) {
+        also->records(run);
+    }
+}
+
+void Accounting::discarded(const datmend::Stretch& stretch) {
+    bytes += stretch.last - stretch.first + 1;
+    ++errors;
+    if (also != nullptr) {
+        also->discarded(stretch);
+    }
+}
+
+void Accounting::repaired(const datmend::RepairedRecord& record) {
+    ++errors;
+    if (also != nullptr) {
+        also->repaired(record);
+    }
+}
+
+void Accounting::reached(std::uint32_t offset) {
+    if (also != nullptr) {
+        also->reached(offset);
+    }
+}
+
 InProcessRun salvage(const std::vector<std::string>& names,
                      const datmend::DamagedFile::ReadFunction& read, int report_fd,
                      const datmend::SystemCalls* calls) {
@@ -247,14 +283,14 @@ InProcessRun salvage(const std::vector<std::string>& names,
     // The run holds the fatal signals off once it starts to change names, for good.
     sigset_t signals;
     sigprocmask(SIG_SETMASK, nullptr, &signals);
-    datmend::Results results;
-    run.status = datmend::run_datmend(around, static_cast<int>(args.size()), argv.data(), &results);
+    Accounting accounting;
+    around.also = &accounting;
+    run.status = datmend::run_datmend(around, static_cast<int>(args.size()), argv.data());
     sigprocmask(SIG_SETMASK, &signals, nullptr);
-    const auto& c = results.counts;
-    run.accounted = c.active_bytes + c.deleted_bytes + c.overhead_bytes + results.dumped_bytes;
-    run.errors = results.error_count;
-    run.active = c.active;
-    run.header_rebuilt = results.header_rebuilt;
+    run.accounted = accounting.bytes;
+    run.errors = accounting.errors;
+    run.active = accounting.active;
+    run.header_rebuilt = accounting.header_rebuilt;
     std::fclose(around.err);
     if (report_fd < 0) {
         run.report = read_all(report);

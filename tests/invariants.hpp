@@ -13,6 +13,7 @@
 #include "io/system_calls.hpp"
 #include "recipe.hpp"
 #include "salvage/damaged_file.hpp"
+#include "salvage/findings.hpp"
 
 namespace testkit {
 
@@ -27,6 +28,23 @@ std::string read_all(int fd);
 // within the stretch, lost marking (where given) those that could not be read.
 std::string dump_row(const std::uint8_t* bytes, const std::uint8_t* lost, std::uint32_t n,
                      std::uint32_t index);
+
+// The tests' accounting of a salvage, from its findings: every byte of the damaged file after
+// the header block is in a run of records or a discarded stretch. Passes every finding on to
+// also, when given.
+struct Accounting final : datmend::Findings {
+    std::uint64_t bytes = 0;   // of the record runs and the stretches, framing included
+    std::uint32_t errors = 0;  // stretches and repaired records, as the summary counts them
+    std::uint32_t active = 0;  // records copied
+    bool header_rebuilt = false;
+    datmend::Findings* also = nullptr;
+
+    void header(const datmend::HeaderJudgement& judgement) override;
+    void records(const datmend::RecordRun& run) override;
+    void discarded(const datmend::Stretch& stretch) override;
+    void repaired(const datmend::RepairedRecord& record) override;
+    void reached(std::uint32_t offset) override;
+};
 
 // One run of the tool in-process, with what the checker needs of its state.
 struct InProcessRun {

@@ -31,8 +31,8 @@ TEST(Walk, DeliversEveryRecordWholeAcrossWindowRefills) {
         ASSERT_TRUE(record);
         EXPECT_EQ(record->offset, pos);
         pos += static_cast<std::uint32_t>(d.size()) + 16;
-        ASSERT_EQ(record->framed.size(), d.size() + 16);
-        EXPECT_TRUE(std::equal(d.begin(), d.end(), record->framed.begin() + 12));
+        ASSERT_EQ(record->data.size(), d.size());
+        EXPECT_TRUE(std::equal(d.begin(), d.end(), record->data.begin()));
     }
     EXPECT_TRUE(walk.at_end());
     EXPECT_EQ(h.output(), "");
@@ -52,8 +52,8 @@ TEST(Walk, DiagnosesDumpsAndCountsTheDamageThenGoesOnFromTheLanding) {
     EXPECT_EQ(record->offset, 519u);
     EXPECT_EQ(h.output(),
               "\n*** Incomplete Data Record at end of file! ***" + dump_text(file, 512, 518));
-    EXPECT_EQ(h.log.error_count, 1u);
-    EXPECT_EQ(h.log.dumped_bytes, 7u);
+    EXPECT_EQ(h.log.errors, 1u);
+    EXPECT_EQ(h.log.bytes, 7u);
     EXPECT_FALSE(walk.next());
     EXPECT_TRUE(walk.at_end());
 }
@@ -83,7 +83,7 @@ TEST(Walk, ASilentWalkTellsNothingAndReadsNoBadSectorTwice) {
     Harness alone(file, 0, 0, disk.reader());
     datmend::Walk loud_alone(alone.damaged, alone.rules, 512, &alone.log);
     const std::vector<std::uint32_t> expected = offsets(loud_alone);
-    ASSERT_GT(alone.log.error_count, 0u);
+    ASSERT_GT(alone.log.errors, 0u);
 
     disk.forget();
     Harness h(file, 0, 0, disk.reader());
@@ -93,7 +93,7 @@ TEST(Walk, ASilentWalkTellsNothingAndReadsNoBadSectorTwice) {
     datmend::Walk loud(h.damaged, h.rules, 512, &h.log);
     EXPECT_EQ(offsets(loud), expected);
     EXPECT_EQ(h.output(), alone.output());
-    EXPECT_EQ(h.log.error_count, alone.log.error_count);
+    EXPECT_EQ(h.log.errors, alone.log.errors);
     EXPECT_TRUE(disk.never_read_a_bad_sector_again());
 }
 

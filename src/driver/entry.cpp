@@ -16,7 +16,9 @@
 #include "driver/files.hpp"
 #include "driver/header_block.hpp"
 #include "driver/outputs.hpp"
+#include "driver/sinks.hpp"
 #include "driver/status_line.hpp"
+#include "report/report.hpp"
 #include "salvage/header_judgement.hpp"
 #include "salvage/walk.hpp"
 #include "writer/commit.hpp"
@@ -108,41 +110,31 @@ WriteFailure finish_outputs(Outputs& outputs, const FileHeader& header, std::uin
 }
 
 // The walk from the first record under header, repairing records where asked to, every record
-// disposed of and told to status; then the status line finished, and the outputs completed and
-// committed. Damage is told in damage's report. The results go to results as they are found.
-// Returns the first write that failed.
+// disposed of and every finding told to sinks; then the status line finished, and the outputs
+// completed and committed. The summary's results go to results. Returns the first write that
+// failed.
 WriteFailure write_new_files(DamagedFile& file, const FileHeader& header, bool repair,
-                             Outputs& outputs, DamageLog& damage, StatusLine& status,
-                             Results& results) {
+                             Outputs& outputs, Sinks& sinks, Writer& report, Results& results) {
     Writer& new_file = outputs.new_file().writer();
-    Walk walk(file, frame_rules(header, file.physical_eof()), kHeaderBlockSize, &damage);
+    Walk walk(file, frame_rules(header, file.physical_eof()), kHeaderBlockSize, &sinks);
     if (repair) {
         walk.repair_records();
     }
-    CopyWatch watch;
-    if (status.on()) {
-        watch = [&status](const Walk& w, const CopyCounts& c) {
-            status.note_walk(w.position(), c.active);
-        };
-    }
-    const Copied copied = copy_records(walk, new_file, outputs.deleted_file(), watch);
-    status.finish();
+    const WriteFailure failure = copy_records(walk, new_file, outputs.deleted_file(), sinks);
+    sinks.finish_status_line();
     file.close();
-    results.counts = copied.counts;
-    results.error_count = damage.error_count;
-    results.repaired = damage.repaired;
-    results.dumped_bytes = damage.dumped_bytes;
+    results = sinks.counted();
     results.unreadable_bytes = file.unreadable_bytes();
     results.physical_eof = file.physical_eof();
     results.new_eof = static_cast<std::uint32_t>(new_file.written());
-    if (copied.failure) {
-        return copied.failure;
+    if (failure) {
+        return failure;
     }
-    return finish_outputs(outputs, header, results.new_eof, damage.report);
+    return finish_outputs(outputs, header, results.new_eof, report);
 }
 
-// The salvage of the files names gives, its results in results as they are found.
-int salvage(const Surroundings& around, const Names& names, Console& console, Results& results) {
+// The salvage of the files names gives; every finding goes to also too, when given.
+int salvage(const Surroundings& around, const Names& names, Console& console) {
     DamagedFile file;
     if (around.read) {
         file.set_read_function(around.read);
@@ -155,16 +147,22 @@ int salvage(const Surroundings& around, const Names& names, Console& console, Re
     if (int status = refuse_output_names(outputs, names.old_file, report_fd, console.err)) {
         return stop(console, status);
     }
+    const Banner banner{names.old_file, names.new_file, names.deleted_file};
+    Report report(console.report, banner, file);
     // From here on a long run shows where it is, from the slow first reads of a failing disk on;
     // the line is taken away while anything else may be written to standard error.
-    DamageLog damage(console.report);
-    StatusLine status_line(fileno(console.err), file.physical_eof());
-    status_line.follow(file, damage, console.report);
+    StatusLine status_line(fileno(console.err), file.physical_eof(), report_fd);
+    Sinks sinks(report, status_line, around.also);
     // Nothing is printed before the outputs are open, and a file that is not a data file touches
     // no output.
-    const HeaderJudgement judgement = judge_file_header(file);
+    const HeaderJudgement judgement = judge_file_header(file, &sinks);
     status_line.erase();
-    if (int status = report_stopping_header(console.report, names, judgement)) {
+    if (judgement.verdict == HeaderVerdict::no_header ||
+        judgement.verdict == HeaderVerdict::refused) {
+        sinks.finish_status_line();
+        sinks.header(judgement);
+        const int status =
+            judgement.verdict == HeaderVerdict::no_header ? kBadFileHeader : kRefusedHeader;
         stop(console, status);
         return report_failure(
             console.err, "datmend: " + names.old_file,
@@ -173,27 +171,30 @@ int salvage(const Surroundings& around, const Names& names, Console& console, Re
     if (int status = open_output_files(outputs, file, console.err)) {
         return stop(console, status);
     }
-    print_banner(console.report, names);
-    report_file_header(console.report, damage, file, judgement);
-    results.header_rebuilt = judgement.verdict == HeaderVerdict::rebuilt;
+    sinks.header(judgement);
+    if (judgement.verdict == HeaderVerdict::rebuilt) {
+        sinks.discarded(
+            {0, kFileHeaderSize - 1, Diagnosis{}, file.unreadable_in(0, kFileHeaderSize)});
+    }
     Writer& new_file = outputs.new_file().writer();
     if (!write_header_block(new_file, file, judgement.header)) {
-        status_line.erase();
+        sinks.finish_status_line();
         return stop(console,
                     report_write_failure(console.err, outputs, {&new_file, new_file.error()}));
     }
-    if (WriteFailure failure = write_new_files(file, judgement.header, names.repair, outputs,
-                                               damage, status_line, results)) {
+    Results results;
+    if (WriteFailure failure = write_new_files(file, judgement.header, names.repair, outputs, sinks,
+                                               console.report, results)) {
         report_lost(console);
         return report_write_failure(console.err, outputs, failure);
     }
-    print_summary(console.report, results, names.deleted_file.has_value());
+    report.summary(results);
     return report_lost(console) ? kReportLost : exit_status_for(results.error_count);
 }
 
 }  // namespace
 
-int run_datmend(const Surroundings& around, int argc, char* argv[], Results* results) {
+int run_datmend(const Surroundings& around, int argc, char* argv[]) {
     Console console{Writer(kReportBufferSize, around.report_fd), around.err};
     if (around.report_errnum != 0) {
         console.report.fail(around.report_errnum);
@@ -202,12 +203,7 @@ int run_datmend(const Surroundings& around, int argc, char* argv[], Results* res
     if (line.request != Request::salvage) {
         return answer(console, line);
     }
-    Results found;
-    const int status = salvage(around, line.names, console, found);
-    if (results != nullptr) {
-        *results = found;
-    }
-    return status;
+    return salvage(around, line.names, console);
 }
 
 int datmend_main(int argc, char* argv[]) {

@@ -5,9 +5,9 @@
 
 #include <cstdio>
 
-#include "driver/report.hpp"
 #include "io/system_calls.hpp"
 #include "salvage/damaged_file.hpp"
+#include "salvage/findings.hpp"
 
 namespace datmend {
 
@@ -19,11 +19,11 @@ struct Surroundings {
     std::FILE* err = stderr;
     DamagedFile::ReadFunction read;  // empty: pread(2)
     const SystemCalls* calls = &real_system_calls();
+    Findings* also = nullptr;  // a sink that every finding of a salvage goes to as well
 };
 
-// Returns one of the exit statuses of exit_status.hpp; a salvage's results go to results when it
-// is given.
-int run_datmend(const Surroundings& around, int argc, char* argv[], Results* results = nullptr);
+// Returns one of the exit statuses of exit_status.hpp.
+int run_datmend(const Surroundings& around, int argc, char* argv[]);
 
 // main()'s call: a run on standard output and standard error.
 int datmend_main(int argc, char* argv[]);

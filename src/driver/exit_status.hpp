@@ -1,6 +1,8 @@
 // Every exit status the tool can end with. Only the driver picks one.
 #pragma once
 
+#include <cstdint>
+
 namespace datmend {
 
 constexpr int kAnswered = 0;            // --help or --version, printed whole
@@ -13,5 +15,12 @@ constexpr int kBadFileHeader = 4;       // no whole file header
 constexpr int kRefusedHeader = 9;       // unknown organization or file manager version
 // Otherwise the number of discarded stretches, 0 for a clean run, capped here.
 constexpr int kHighestErrorStatus = 255;
+
+// error_count capped, so that a script can tell a clean run (0) from one that discarded data.
+constexpr int exit_status_for(std::uint32_t error_count) {
+    return error_count > static_cast<std::uint32_t>(kHighestErrorStatus)
+               ? kHighestErrorStatus
+               : static_cast<int>(error_count);
+}
 
 }  // namespace datmend

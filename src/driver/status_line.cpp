@@ -72,37 +72,52 @@ void write_all_of(int fd, const char* data, std::size_t n) {
 
 }  // namespace
 
-StatusLine::StatusLine(int fd, std::uint32_t size)
+StatusLine::StatusLine(int fd, std::uint32_t size, int shared_with)
     : fd_(fd), on_(fd >= 0 && isatty(fd) == 1), size_(size) {
-    if (on_) {
-        start_ = Clock::now();
-        drawn_at_ = start_;
+    if (!on_) {
+        return;
     }
+    start_ = Clock::now();
+    drawn_at_ = start_;
+    struct stat line;
+    struct stat text;
+    shared_ = isatty(shared_with) == 1 && fstat(fd_, &line) == 0 &&
+              fstat(shared_with, &text) == 0 && line.st_rdev == text.st_rdev;
 }
 
-void StatusLine::note_walk(std::uint32_t position, std::uint32_t active) {
-    position_ = std::max(position_, position);
-    active_ = active;
+void StatusLine::records(const RecordRun& run) {
+    position_ = std::max(position_, run.end);
+    active_ += run.active;
 }
 
-void StatusLine::note_read(std::uint32_t offset) {
+void StatusLine::discarded(const Stretch& stretch) {
+    position_ = std::max(position_, stretch.last + 1);
+    ++dumped_;
+    unreadable_ += stretch.unreadable;
+}
+
+void StatusLine::reached(std::uint32_t offset) {
     position_ = std::max(position_, offset);
+    if (!on_) {
+        return;
+    }
     const auto now = Clock::now();
-    if (now - start_ < kQuiet || (!line_.empty() && now - drawn_at_ < kBetween)) {
+    if (now - start_ < kQuiet || (drawn_ && now - drawn_at_ < kBetween)) {
         return;
     }
     drawn_at_ = now;
-    const double seconds = std::chrono::duration<double>(now - start_).count();
-    line_ = format_line(position_, size_, seconds, active_, damage_->error_count,
-                        file_->unreadable_bytes());
-    show(line_);
+    drawn_ = true;
+    draw();
 }
 
-void StatusLine::show(const std::string& line) {
+// Cut to the width, and over what is left of a longer line drawn before it.
+void StatusLine::draw() {
+    const double seconds = std::chrono::duration<double>(drawn_at_ - start_).count();
+    const std::string line = format_line(position_, size_, seconds, active_, dumped_, unreadable_);
     const std::string text = line.substr(0, width_of(fd_));
     std::string out = "\r" + text;
     if (text.size() < shown_) {
-        out.append(shown_ - text.size(), ' ');  // what is left of a longer line before it
+        out.append(shown_ - text.size(), ' ');
     }
     shown_ = std::max(shown_, text.size());
     eraser_[0] = '\r';
@@ -121,41 +136,9 @@ void StatusLine::erase() {
     shown_ = 0;
 }
 
-void StatusLine::follow(DamagedFile& file, const DamageLog& damage, Writer& report) {
-    if (!on_) {
-        return;
-    }
-    file_ = &file;
-    damage_ = &damage;
-    file.watch_windows([this](std::uint32_t end) { note_read(end); });
-    struct stat line;
-    struct stat text;
-    const int fd = report.descriptor();
-    if (isatty(fd) == 1 && fstat(fd_, &line) == 0 && fstat(fd, &text) == 0 &&
-        line.st_rdev == text.st_rdev) {
-        report_ = &report;
-        report.set_around_writes([this](bool before) {
-            if (before) {
-                hidden_ = shown_ > 0;
-                erase();
-            } else if (hidden_) {
-                hidden_ = false;
-                show(line_);
-            }
-        });
-    }
-}
-
 void StatusLine::finish() {
-    if (file_ != nullptr) {
-        file_->watch_windows(nullptr);
-        file_ = nullptr;
-    }
-    if (report_ != nullptr) {
-        report_->set_around_writes(nullptr);
-        report_ = nullptr;
-    }
     erase();
+    on_ = false;
 }
 
 }  // namespace datmend

@@ -50,9 +50,7 @@ bool Writer::write_pieces(iovec* pieces, std::size_t count) {
         handed_ += pieces[i].iov_len;
     }
     if (flush()) {
-        around(true);
         error_ = writev_all(calls_, fd_, pieces, count);
-        around(false);
     }
     return !failed();
 }
@@ -67,17 +65,9 @@ bool Writer::flush() {
 // Hands n bytes to the system, remembering the first failure.
 bool Writer::put(const void* data, std::size_t n) {
     if (!failed() && n > 0) {
-        around(true);
         error_ = write_all(calls_, fd_, data, n);
-        around(false);
     }
     return !failed();
-}
-
-void Writer::around(bool before) {
-    if (around_writes_) {
-        around_writes_(before);
-    }
 }
 
 }  // namespace datmend

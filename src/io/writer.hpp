@@ -8,7 +8,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <functional>
 #include <memory>
 
 #include "io/system_calls.hpp"
@@ -26,11 +25,6 @@ class Writer {
                     const SystemCalls& calls = real_system_calls());
 
     void set_descriptor(int fd) { fd_ = fd; }
-    // Has around(true) called before the writer hands bytes to its descriptor and around(false)
-    // after, as a status line on the same terminal needs to be taken away and put back.
-    void set_around_writes(std::function<void(bool before)> around) {
-        around_writes_ = std::move(around);
-    }
     int descriptor() const { return fd_; }
 
     // Appends n bytes; pieces as large as the buffer go to the descriptor directly.
@@ -77,7 +71,6 @@ class Writer {
   private:
     bool write_through(const void* data, std::size_t n);
     bool put(const void* data, std::size_t n);
-    void around(bool before);
 
     const SystemCalls& calls_;
     std::size_t capacity_;
@@ -86,7 +79,6 @@ class Writer {
     std::size_t used_ = 0;      // bytes waiting in buffer_; <= capacity_
     std::uint64_t handed_ = 0;  // bytes handed to the descriptor, or dropped after a failure
     int error_ = 0;
-    std::function<void(bool before)> around_writes_;
 };
 
 // A write that failed: the writer of the file it was for, and the system's error number.

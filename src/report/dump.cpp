@@ -1,13 +1,13 @@
 // Discard dump: rows are formatted straight into the report's buffer, and the range is taken
 // from the damaged file's window in pieces, so memory stays the same whatever the size of the
 // stretch.
-#include "salvage/dump.hpp"
+#include "report/dump.hpp"
 
 #include <algorithm>
 #include <cassert>
 
 #include "io/text.hpp"
-#include "salvage/dump_row.hpp"
+#include "report/dump_row.hpp"
 
 namespace datmend {
 
@@ -69,11 +69,8 @@ void print_labelled_row(Writer& report, std::uint32_t label, const std::uint8_t*
     report.commit(kRowWidth);
 }
 
-void dump_discarded(DamagedFile& file, DamageLog& log, std::uint32_t first, std::uint32_t last) {
-    ++log.error_count;
+void print_dump(Writer& report, DamagedFile& file, std::uint32_t first, std::uint32_t last) {
     const std::uint32_t count = last - first + 1;
-    log.dumped_bytes += count;
-    Writer& report = log.report;
     if (report.failed()) {
         return;  // nothing more of the report can be written: no need to format it
     }

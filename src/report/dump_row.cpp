@@ -1,6 +1,6 @@
 // Dump rows, formatted by hand from tables. A full row's columns have two paths that give the
 // same bytes: a portable one, and on x86-64 processors one with SSSE3's byte shuffles.
-#include "salvage/dump_row.hpp"
+#include "report/dump_row.hpp"
 
 #include <cstring>
 

@@ -1,36 +1,64 @@
-// The report's own lines around the salvage: the banner at its head, the completion summary at
-// its foot, and the exit status of a run that reached it.
+// The report on standard output, one sink of the findings: the banner, the header report, a
+// diagnosis and a hex dump for every discarded stretch, a repaired record's lines, and the
+// completion summary, byte for byte as the tool has always printed them. Writes go to one
+// checked Writer, whose first failure the driver reports.
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
 
-#include "driver/command_line.hpp"
 #include "io/writer.hpp"
-#include "writer/copy.hpp"
+#include "salvage/damaged_file.hpp"
+#include "salvage/findings.hpp"
+#include "salvage/header_judgement.hpp"
 
 namespace datmend {
 
-// What a salvage found and did, for the summary, the exit status and the tests.
+// The files the banner names, as given on the command line.
+struct Banner {
+    std::string old_file;
+    std::string new_file;
+    std::optional<std::string> deleted_file;  // given as a third name
+};
+
+// What the completion summary tells.
 struct Results {
-    CopyCounts counts;
-    std::uint32_t error_count = 0;   // dumped stretches and repaired records
-    std::uint32_t repaired = 0;      // records repaired
-    std::uint64_t dumped_bytes = 0;  // all dumped stretches together
+    std::uint32_t active = 0;  // records copied
+    std::uint32_t deleted = 0;
+    std::uint32_t overhead = 0;
+    std::uint32_t error_count = 0;  // discarded stretches and repaired records
+    std::uint32_t repaired = 0;
     std::uint64_t unreadable_bytes = 0;
     std::uint32_t physical_eof = 0;  // of the damaged file
     std::uint32_t new_eof = 0;       // the new file's size
-    bool header_rebuilt = false;
 };
 
-// The tool's name and the names of the files, as given.
-void print_banner(Writer& out, const Names& names);
+class Report final : public Findings {
+  public:
+    // A report to out on the files names, dumping the bytes of file.
+    Report(Writer& out, const Banner& names, DamagedFile& file)
+        : out_(out), names_(names), file_(file) {}
 
-// Prints the completion information from the run's results; the deleted records' label says
-// whether they were copied to a deleted-records file or removed.
-void print_summary(Writer& out, const Results& results, bool deleted_file_named);
+    // "Bad File Header 0" where there is none; else the banner, the header report as read (or
+    // that it could not be read), the failed check, and the end-of-file warning where the header
+    // is used; for a rebuilt header, what it was rebuilt as (its 16 bytes come as a stretch).
+    void header(const HeaderJudgement& judgement) override;
+    void records(const RecordRun&) override {}
+    // The diagnosis, then the stretch's line and its bytes.
+    void discarded(const Stretch& stretch) override;
+    // The repair's line, then its header and trailer as read, in rows labelled with their offsets.
+    void repaired(const RepairedRecord& record) override;
+    void reached(std::uint32_t) override {}
 
-// error_count capped at 255, so that a script can tell a clean run (0) from one that discarded
-// data.
-int exit_status_for(std::uint32_t error_count);
+    // The completion information; the deleted records' label says whether a deleted-records file
+    // was named.
+    void summary(const Results& results);
+
+  private:
+    Writer& out_;
+    const Banner& names_;
+    DamagedFile& file_;
+};
 
 }  // namespace datmend

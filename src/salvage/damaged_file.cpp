@@ -99,9 +99,6 @@ std::span<const std::uint8_t> DamagedFile::load(std::uint32_t offset, std::size_
     length_ = end - start;
     fill(static_cast<std::uint32_t>(start + kept), end);
     ++windows_read_;
-    if (window_watch_) {
-        window_watch_(end);
-    }
     const std::size_t available = length_ - (offset - start);
     return {at(offset), std::min(n, available)};
 }
@@ -262,6 +259,16 @@ std::uint32_t DamagedFile::unreadable_until(std::uint32_t offset, std::uint32_t 
         find_sector(offset / kSectorSize, (end - 1) / kSectorSize + 1, false);
     const std::uint32_t good = std::max(sector * kSectorSize, offset);
     return good < end ? good : limit;
+}
+
+std::uint32_t DamagedFile::unreadable_in(std::uint32_t first, std::uint32_t end) const {
+    std::uint32_t n = 0;
+    for (std::uint32_t from = first; (from = readable_until(from, end)) < end;) {
+        const std::uint32_t good = unreadable_until(from, end);
+        n += good - from;
+        from = good;
+    }
+    return n;
 }
 
 void DamagedFile::flag_unreadable(std::uint32_t offset, std::uint32_t n,

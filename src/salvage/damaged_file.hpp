@@ -53,11 +53,6 @@ class DamagedFile {
     // Closes the file and releases the window; what was found unreadable is still known.
     void close();
     void set_read_function(ReadFunction read) { read_ = std::move(read); }
-    // Has watch(end) called each time the window has been filled from the file, end being where
-    // what it holds ends; nullptr for no one.
-    void watch_windows(std::function<void(std::uint32_t end)> watch) {
-        window_watch_ = std::move(watch);
-    }
 
     // Until released, a refill starts the window at the sector of offset whenever what is
     // asked for fits in the window from there, and where it does not, at the sector of what is
@@ -106,6 +101,8 @@ class DamagedFile {
         const auto end = static_cast<std::uint32_t>(offset + n);
         return readable_until(offset, end) == end;
     }
+    // How many of the bytes from first up to end have been found unreadable.
+    std::uint32_t unreadable_in(std::uint32_t first, std::uint32_t end) const;
     // Sets flags[i] to 1 where byte offset + i has been found unreadable, 0 elsewhere.
     void flag_unreadable(std::uint32_t offset, std::uint32_t n, std::uint8_t* flags) const;
     // How many bytes have been found unreadable so far.
@@ -151,7 +148,6 @@ class DamagedFile {
     bool any_unreadable_ = false;
     std::uint64_t unreadable_bytes_ = 0;  // below size_, each counted once
     std::uint64_t windows_read_ = 0;
-    std::function<void(std::uint32_t end)> window_watch_;
 };
 
 }  // namespace datmend

@@ -22,16 +22,36 @@ struct Probe {
     std::array<std::uint32_t, kProbedRecords> length{};
 };
 
-Probe probe_records(DamagedFile& file) {
+// Of what a silent walk finds, how far it has read, for whoever shows where a run is.
+class ProgressOnly final : public Findings {
+  public:
+    explicit ProgressOnly(Findings* progress) : progress_(progress) {}
+    void header(const HeaderJudgement&) override {}
+    void records(const RecordRun&) override {}
+    void discarded(const Stretch&) override {}
+    void repaired(const RepairedRecord&) override {}
+    void reached(std::uint32_t offset) override {
+        if (progress_ != nullptr) {
+            progress_->reached(offset);
+        }
+    }
+
+  private:
+    Findings* progress_;
+};
+
+Probe probe_records(DamagedFile& file, Findings* progress) {
     Probe probe;
-    Walk walk(file, FrameRules{file.physical_eof(), false, 0}, kHeaderBlockSize, nullptr);
+    ProgressOnly silent(progress);
+    Walk walk(file, FrameRules{file.physical_eof(), false, 0}, kHeaderBlockSize, &silent);
     for (; probe.records < kProbedRecords && !walk.at_end(); ++probe.records) {
         const auto record = walk.next();
         if (!record) {
             break;
         }
-        if (record_type(record->framed.data()) <= kDeletedRecord) {
-            probe.length[probe.lengths++] = record_length(record->framed.data());
+        silent.reached(record->end());
+        if (record->header.rec_type <= kDeletedRecord) {
+            probe.length[probe.lengths++] = record->header.rec_length;
         }
     }
     return probe;
@@ -58,7 +78,7 @@ bool fit_record_length(FileHeader& h, const Probe& probe) {
 
 }  // namespace
 
-HeaderJudgement judge_file_header(DamagedFile& file) {
+HeaderJudgement judge_file_header(DamagedFile& file, Findings* progress) {
     HeaderJudgement j;
     const auto bytes = file.view(0, kFileHeaderSize);
     if (bytes.size() != kFileHeaderSize) {
@@ -78,7 +98,7 @@ HeaderJudgement judge_file_header(DamagedFile& file) {
         j.verdict = HeaderVerdict::whole;
         return j;
     }
-    const Probe probe = probe_records(file);
+    const Probe probe = probe_records(file, progress);
     if (damaged) {
         if (probe.records < 2) {
             j.header = j.as_read;

@@ -1,6 +1,6 @@
 // The file header judged by the records: read, checked, and where it is damaged or says that the
-// records are of fixed length, held to the first records of the file. A pure function of the
-// damaged file: it prints nothing and changes nothing but what the file has found unreadable.
+// records are of fixed length, held to the first records of the file. A function of the damaged
+// file: it prints nothing and changes nothing but what the file has found unreadable.
 #pragma once
 
 #include "format/layout.hpp"
@@ -22,8 +22,11 @@ struct HeaderJudgement {
     FileHeader header;      // the one the run uses: as read, or rebuilt; as read when refused
 };
 
+class Findings;
+
 // Reads the file header of file (measured) and judges it, reading the first records, once, where
-// it is damaged or says that they are of fixed length.
-HeaderJudgement judge_file_header(DamagedFile& file);
+// it is damaged or says that they are of fixed length; how far that reading has come goes to
+// progress, when given, and nothing else.
+HeaderJudgement judge_file_header(DamagedFile& file, Findings* progress = nullptr);
 
 }  // namespace datmend

@@ -37,7 +37,7 @@ __attribute__((noinline)) std::uint32_t sift_last(const std::uint8_t* p, std::ui
 // the shortest record.
 template <bool kAnyType = false>
 std::uint32_t first_plausible(DamagedFile& file, const FrameRules& rules, std::uint32_t first,
-                              std::uint32_t last) {
+                              std::uint32_t last, Findings* progress = nullptr) {
     const std::uint32_t eof = rules.physical_eof;
     const std::uint32_t none = last + 1;
     last = std::min(last, eof - kShortestFrame);
@@ -45,6 +45,9 @@ std::uint32_t first_plausible(DamagedFile& file, const FrameRules& rules, std::u
         const std::uint32_t most = std::min(kChunk, last - c + 1);
         const std::uint32_t end = c + std::min(most + kLongestFrame, eof - c);
         const std::uint8_t* bytes = file.view(c, end - c).data();
+        if (progress != nullptr && c != first) {
+            progress->reached(end);  // a long scan: once per chunk past the first
+        }
         // The candidates of a view end at its first unreadable byte, so that they all share one
         // readable end; a candidate whose header is unreadable is never plausible, so the next
         // view starts past the unreadable stretch.
@@ -88,9 +91,10 @@ std::uint32_t choose_landing(DamagedFile& file, const FrameRules& rules, std::ui
 }  // namespace
 
 std::optional<std::uint32_t> find_next_record(DamagedFile& file, const FrameRules& rules,
-                                              std::uint32_t start, std::uint32_t before) {
+                                              std::uint32_t start, std::uint32_t before,
+                                              Findings* progress) {
     const std::uint32_t end = std::min(before, rules.physical_eof);
-    const std::uint32_t found = first_plausible(file, rules, start + 1, end - 1);
+    const std::uint32_t found = first_plausible(file, rules, start + 1, end - 1, progress);
     if (found >= end) {
         return std::nullopt;
     }

@@ -9,16 +9,19 @@
 
 #include "format/layout.hpp"
 #include "salvage/damaged_file.hpp"
+#include "salvage/findings.hpp"
 
 namespace datmend {
 
 // The first offset after start, and before before, at which a plausible record lies, preferring
 // one that the record after it confirms; nullopt when there is none before the end of the file
 // or before. A plausible record is intact by check_frame() under rules, of a type up to
-// kHighestKnownType, and not empty.
+// kHighestKnownType, and not empty. How far the search has read is told to progress, when
+// given, as it goes.
 std::optional<std::uint32_t> find_next_record(DamagedFile& file, const FrameRules& rules,
                                               std::uint32_t start,
-                                              std::uint32_t before = ~std::uint32_t{0});
+                                              std::uint32_t before = ~std::uint32_t{0},
+                                              Findings* progress = nullptr);
 
 // Where the search for a chain of records stopped.
 struct ChainFound {

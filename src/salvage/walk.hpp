@@ -1,10 +1,9 @@
 // The walk over the damaged file's records: it delivers them one at a time, each checked against
-// its framing, and where the framing is broken it diagnoses, has the stretch dumped and counted,
-// and goes on from the next plausible record. A walk without a damage log does all the same
-// silently.
+// its framing, and where the framing is broken it tells the stretch it discards, with the
+// diagnosis, and goes on from the next plausible record. It prints nothing: what it finds goes
+// to the findings it is given, and a walk given none is silent.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -12,37 +11,35 @@
 
 #include "format/layout.hpp"
 #include "salvage/damaged_file.hpp"
-#include "salvage/dump.hpp"
+#include "salvage/findings.hpp"
 #include "salvage/repair.hpp"
 
 namespace datmend {
 
-// An intact record as the damaged file's window holds it: valid until the file is read again. A
-// repaired record's header or trailer says otherwise than length, which is what it is taken
-// with.
+// An intact record, or a repaired one, as it is to be written: its header with the length it is
+// taken with, its data as the damaged file's window holds it (valid until the file is read
+// again), and the trailer that repeats that length.
 struct FramedRecord {
-    std::uint32_t offset = 0;              // of its record header
-    std::span<const std::uint8_t> framed;  // header, data and trailer
-    std::uint32_t length = 0;              // of its data: framed.size() == framed_size(length)
-};
+    std::uint32_t offset = 0;            // of its record header in the damaged file
+    RecordHeader header;                 // as read, but rec_length: the length it is taken with
+    std::span<const std::uint8_t> data;  // header.rec_length bytes
+    std::uint32_t trailer = 0;           // == header.rec_length
 
-// The messages are formatted in place, each into room for the longest of them (the trailer's,
-// 132 bytes with three numbers of 11): with a file that is all damage, they are printed for
-// every record.
-constexpr std::size_t kLongestMessage = 160;
+    // Where the record ends in the damaged file.
+    std::uint32_t end() const { return offset + framed_size(header.rec_length); }
+};
 
 class Walk {
   public:
-    // A walk over file's records from offset from, under rules. Damage is diagnosed, dumped and
-    // counted in log; with no log (nullptr) nothing is printed or counted. Either way a sector
-    // found unreadable stays unreadable for every later reader of file.
-    Walk(DamagedFile& file, const FrameRules& rules, std::uint32_t from, DamageLog* log)
-        : file_(file), rules_(rules), pos_(from), log_(log) {}
+    // A walk over file's records from offset from, under rules. What it finds goes to found;
+    // with none (nullptr) it tells nothing. Either way a sector found unreadable stays
+    // unreadable for every later reader of file.
+    Walk(DamagedFile& file, const FrameRules& rules, std::uint32_t from, Findings* found)
+        : file_(file), rules_(rules), pos_(from), found_(found) {}
 
     // From now on a record whose only damage is its length or its trailer is taken, repaired:
     // where two of the three witnesses of where it ends (its length, its trailer, and the chain
-    // of records after it) agree, and no witness reads zero. Each repair is told and counted as
-    // a file error.
+    // of records after it) agree (repair.hpp). Each repair is told.
     void repair_records() { repair_ = true; }
 
     bool at_end() const { return pos_ >= rules_.physical_eof; }
@@ -53,7 +50,7 @@ class Walk {
     std::uint64_t windows_read() const { return file_.windows_read(); }
 
     // The record at the position, or after damage the next intact one the scan finds, with the
-    // position moved past it; nullopt when the walk has ended, the rest of the file dumped.
+    // position moved past it; nullopt when the walk has ended, the rest of the file discarded.
     std::optional<FramedRecord> next();
 
     // The road most records take, with no call and no copy per record. From the position on,
@@ -80,21 +77,14 @@ class Walk {
     }
 
   private:
-    void keep_diagnosis(FrameFault fault, std::uint32_t p, const std::uint8_t* record);
-    std::optional<FramedRecord> mend_or_tell(FrameFault fault, std::uint32_t p);
-    FramedRecord repaired(std::uint32_t p, std::span<const std::uint8_t> record,
-                          const Repair& repair);
-    void diagnose(FrameFault fault, std::uint32_t p, const std::uint8_t* record);
-    void discard(std::uint32_t first, std::uint32_t last);
+    std::optional<FramedRecord> mend(FrameFault fault, std::uint32_t p);
+    void discard(std::uint32_t first, std::uint32_t last, const Diagnosis& why);
 
     DamagedFile& file_;
     FrameRules rules_;
     std::uint32_t pos_;  // where the next record starts
-    DamageLog* log_;
+    Findings* found_;
     bool repair_ = false;
-    // A diagnosis kept while a repair is looked for: its text and length.
-    std::array<char, kLongestMessage> diagnosis_;
-    std::size_t kept_ = 0;
     DamagedHeaders damaged_;  // not repaired, for the witnesses of later repairs
 };
 

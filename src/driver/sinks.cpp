@@ -1,0 +1,65 @@
+// Each finding counted, then handed to each sink in turn.
+#include "driver/sinks.hpp"
+
+namespace datmend {
+
+void Sinks::header(const HeaderJudgement& judgement) {
+    before_report();
+    report_.header(judgement);
+    if (also_ != nullptr) {
+        also_->header(judgement);
+    }
+}
+
+void Sinks::records(const RecordRun& run) {
+    counted_.active += run.active;
+    counted_.deleted += run.deleted;
+    counted_.overhead += run.overhead;
+    if (line_) {
+        status_.records(run);
+    }
+    if (also_ != nullptr) {
+        also_->records(run);
+    }
+}
+
+void Sinks::discarded(const Stretch& stretch) {
+    ++counted_.error_count;
+    before_report();
+    report_.discarded(stretch);
+    if (line_) {
+        status_.discarded(stretch);
+    }
+    if (also_ != nullptr) {
+        also_->discarded(stretch);
+    }
+}
+
+void Sinks::repaired(const RepairedRecord& record) {
+    ++counted_.error_count;
+    ++counted_.repaired;
+    before_report();
+    report_.repaired(record);
+    if (line_) {
+        status_.repaired(record);
+    }
+    if (also_ != nullptr) {
+        also_->repaired(record);
+    }
+}
+
+void Sinks::reached(std::uint32_t offset) {
+    if (line_) {
+        status_.reached(offset);
+    }
+    if (also_ != nullptr) {
+        also_->reached(offset);
+    }
+}
+
+void Sinks::finish_status_line() {
+    status_.finish();
+    line_ = false;
+}
+
+}  // namespace datmend
