@@ -91,8 +91,8 @@ inline std::uint32_t decode_trailer(const std::uint8_t* bytes) {
 }
 
 // The record whose header is at record: its type and data length, the bytes it occupies with
-// its framing, where its data starts and what its trailer says. Only the header's bytes are
-// read, but for the trailer's.
+// its framing, where its data starts and what its trailer says. All of them read the header's
+// bytes alone, but record_trailer(), which reads the trailer's.
 inline std::uint8_t record_type(const std::uint8_t* record) {
     return record[0];
 }

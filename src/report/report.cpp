@@ -179,9 +179,8 @@ void Report::header(const HeaderJudgement& judgement) {
     }
 }
 
-// Out of line, where the compiler takes the messages for cold code and copies their texts a
-// byte at a time; on a file that is all damage, one is printed for every record.
-__attribute__((noinline)) void Report::discarded(const Stretch& stretch) {
+// On a file that is all damage, one is printed for every record.
+void Report::discarded(const Stretch& stretch) {
     if (out_.failed()) {
         return;  // nothing more of the report can be written: no need to format it
     }

@@ -261,7 +261,7 @@ std::uint32_t DamagedFile::unreadable_until(std::uint32_t offset, std::uint32_t 
     return good < end ? good : limit;
 }
 
-std::uint32_t DamagedFile::unreadable_in(std::uint32_t first, std::uint32_t end) const {
+std::uint32_t DamagedFile::count_unreadable(std::uint32_t first, std::uint32_t end) const {
     std::uint32_t n = 0;
     for (std::uint32_t from = first; (from = readable_until(from, end)) < end;) {
         const std::uint32_t good = unreadable_until(from, end);

@@ -102,7 +102,9 @@ class DamagedFile {
         return readable_until(offset, end) == end;
     }
     // How many of the bytes from first up to end have been found unreadable.
-    std::uint32_t unreadable_in(std::uint32_t first, std::uint32_t end) const;
+    std::uint32_t unreadable_in(std::uint32_t first, std::uint32_t end) const {
+        return any_unreadable_ ? count_unreadable(first, end) : 0;
+    }
     // Sets flags[i] to 1 where byte offset + i has been found unreadable, 0 elsewhere.
     void flag_unreadable(std::uint32_t offset, std::uint32_t n, std::uint8_t* flags) const;
     // How many bytes have been found unreadable so far.
@@ -128,6 +130,7 @@ class DamagedFile {
     bool is_bad_sector(std::uint32_t sector) const;
     std::uint32_t find_sector(std::uint32_t first, std::uint32_t end, bool bad) const;
     std::uint32_t first_unreadable(std::uint32_t offset, std::uint32_t limit) const;
+    std::uint32_t count_unreadable(std::uint32_t first, std::uint32_t end) const;
     std::uint8_t* at(std::uint32_t offset) { return window_.get() + (offset - start_); }
 
     ReadFunction read_;

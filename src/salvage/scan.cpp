@@ -18,6 +18,9 @@ namespace {
 // Candidates tested per view of the window. The view reaches a whole longest record past the
 // last of them, so that every candidate's header, data and trailer are in it.
 constexpr std::uint32_t kChunk = 32 * 1024;
+
+// Candidates between two tellings of how far a long scan has come: a few windows' worth.
+constexpr std::uint32_t kTellEvery = 1u << 20;
 static_assert(kChunk + kLongestFrame <= DamagedFile::kWindowSize / 2);
 
 // The sift of the last count (< 16) candidates at p, which have 3 bytes after them but not
@@ -37,7 +40,7 @@ __attribute__((noinline)) std::uint32_t sift_last(const std::uint8_t* p, std::ui
 // the shortest record.
 template <bool kAnyType = false>
 std::uint32_t first_plausible(DamagedFile& file, const FrameRules& rules, std::uint32_t first,
-                              std::uint32_t last, Findings* progress = nullptr) {
+                              std::uint32_t last) {
     const std::uint32_t eof = rules.physical_eof;
     const std::uint32_t none = last + 1;
     last = std::min(last, eof - kShortestFrame);
@@ -45,9 +48,6 @@ std::uint32_t first_plausible(DamagedFile& file, const FrameRules& rules, std::u
         const std::uint32_t most = std::min(kChunk, last - c + 1);
         const std::uint32_t end = c + std::min(most + kLongestFrame, eof - c);
         const std::uint8_t* bytes = file.view(c, end - c).data();
-        if (progress != nullptr && c != first) {
-            progress->reached(end);  // a long scan: once per chunk past the first
-        }
         // The candidates of a view end at its first unreadable byte, so that they all share one
         // readable end; a candidate whose header is unreadable is never plausible, so the next
         // view starts past the unreadable stretch.
@@ -94,7 +94,18 @@ std::optional<std::uint32_t> find_next_record(DamagedFile& file, const FrameRule
                                               std::uint32_t start, std::uint32_t before,
                                               Findings* progress) {
     const std::uint32_t end = std::min(before, rules.physical_eof);
-    const std::uint32_t found = first_plausible(file, rules, start + 1, end - 1, progress);
+    // A long scan tells how far it has come, once per stretch of candidates.
+    std::uint32_t found = end;
+    for (std::uint32_t first = start + 1; first < end; first += kTellEvery) {
+        const std::uint32_t last = end - first > kTellEvery ? first + kTellEvery - 1 : end - 1;
+        found = first_plausible(file, rules, first, last);
+        if (found <= last || last + 1 >= end) {
+            break;
+        }
+        if (progress != nullptr) {
+            progress->reached(last + 1);
+        }
+    }
     if (found >= end) {
         return std::nullopt;
     }

@@ -35,12 +35,10 @@ class Disposal {
     // A record the walk delivered: an active one is copied to the new file and re-framed there.
     // False once a write has failed.
     bool take_copy(const FramedRecord& record) {
-        const CopyCounts before = counts_;
-        const bool written = record.header.rec_type == kActiveRecord
-                                 ? copy(record)
-                                 : set_aside(record.header, record.data.data());
-        tell(record.offset, record.end(), before);
-        return written;
+        const std::uint8_t type = record.header.rec_type;
+        found_.records({record.offset, record.end(), type == kActiveRecord ? 1u : 0u,
+                        type == kDeletedRecord ? 1u : 0u, type > kDeletedRecord ? 1u : 0u});
+        return type == kActiveRecord ? copy(record) : set_aside(record.header, record.data.data());
     }
 
     WriteFailure failure() const { return failure_; }
