@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "faulty_disk.hpp"
-#include "io/system_calls.hpp"
+#include "outputs/system_calls.hpp"
 #include "recipe.hpp"
 #include "salvage/damaged_file.hpp"
 

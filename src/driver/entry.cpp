@@ -15,13 +15,13 @@
 #include "driver/failure.hpp"
 #include "driver/files.hpp"
 #include "driver/header_block.hpp"
-#include "driver/outputs.hpp"
 #include "driver/status_line.hpp"
+#include "outputs/commit.hpp"
+#include "outputs/outputs.hpp"
+#include "outputs/temporaries.hpp"
 #include "salvage/header_judgement.hpp"
 #include "salvage/walk.hpp"
-#include "writer/commit.hpp"
 #include "writer/copy.hpp"
-#include "writer/temporaries.hpp"
 
 namespace datmend {
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "driver/report.hpp"
-#include "io/system_calls.hpp"
+#include "outputs/system_calls.hpp"
 #include "salvage/damaged_file.hpp"
 
 namespace datmend {

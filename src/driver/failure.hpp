@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <string>
 
-#include "driver/outputs.hpp"
 #include "io/writer.hpp"
+#include "outputs/outputs.hpp"
 
 namespace datmend {
 

@@ -7,12 +7,12 @@
 #include <cerrno>
 #include <optional>
 
-#include "driver/aliases.hpp"
 #include "driver/exit_status.hpp"
 #include "driver/failure.hpp"
 #include "driver/map_failure.hpp"
+#include "outputs/aliases.hpp"
+#include "outputs/target.hpp"
 #include "salvage/rescue_map.hpp"
-#include "writer/target.hpp"
 
 namespace datmend {
 

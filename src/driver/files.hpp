@@ -7,7 +7,7 @@
 #include <string>
 
 #include "driver/command_line.hpp"
-#include "driver/outputs.hpp"
+#include "outputs/outputs.hpp"
 #include "salvage/damaged_file.hpp"
 
 namespace datmend {

@@ -7,10 +7,10 @@
 
 #include "driver/command_line.hpp"
 #include "io/writer.hpp"
+#include "outputs/output_file.hpp"
 #include "salvage/damaged_file.hpp"
 #include "salvage/dump.hpp"
 #include "salvage/header_judgement.hpp"
-#include "writer/output_file.hpp"
 
 namespace datmend {
 

@@ -10,7 +10,7 @@
 #include <climits>
 #include <cstddef>
 
-#include "io/system_calls.hpp"
+#include "outputs/system_calls.hpp"
 
 namespace datmend {
 

@@ -11,7 +11,7 @@
 #include <functional>
 #include <memory>
 
-#include "io/system_calls.hpp"
+#include "outputs/system_calls.hpp"
 
 namespace datmend {
 

@@ -2,7 +2,7 @@
 // under the temporary name until every name has changed; a new name is created without replacing
 // anything. Where a filesystem cannot exchange names, what the name held is first kept under a
 // hidden name of its own, as a hard link where the filesystem has them, else renamed aside.
-#include "writer/commit.hpp"
+#include "outputs/commit.hpp"
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "io/write_all.hpp"
-#include "writer/temporaries.hpp"
+#include "outputs/temporaries.hpp"
 
 namespace datmend {
 

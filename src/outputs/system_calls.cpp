@@ -1,5 +1,5 @@
 // The real system calls behind the output side's seam.
-#include "io/system_calls.hpp"
+#include "outputs/system_calls.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <string>
 
-#include "io/system_calls.hpp"
+#include "outputs/system_calls.hpp"
 
 namespace datmend {
 

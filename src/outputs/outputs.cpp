@@ -1,5 +1,5 @@
 // The table of outputs: lookups over its entries.
-#include "driver/outputs.hpp"
+#include "outputs/outputs.hpp"
 
 #include <algorithm>
 

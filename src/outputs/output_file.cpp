@@ -1,7 +1,7 @@
 // Temporary files: created exclusively beside the name, through the folder's descriptor, and
 // given everything the name is to have before the name changes: data synced, owner, group, mode
 // and attributes. Only a folder that refuses creation has a file written in place.
-#include "writer/output_file.hpp"
+#include "outputs/output_file.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,7 +11,7 @@
 #include <cerrno>
 
 #include "io/write_all.hpp"
-#include "writer/temporaries.hpp"
+#include "outputs/temporaries.hpp"
 
 namespace datmend {
 

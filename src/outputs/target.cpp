@@ -2,7 +2,7 @@
 // leads to before it exists, to create its temporary file beside it and to tell two names for it
 // apart, and it renames over the file rather than opening it, so the kernel's own protections for
 // shared folders would not apply to it.
-#include "writer/target.hpp"
+#include "outputs/target.hpp"
 
 #include <sys/stat.h>
 #include <unistd.h>

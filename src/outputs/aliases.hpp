@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "writer/target.hpp"
+#include "outputs/target.hpp"
 
 namespace datmend {
 

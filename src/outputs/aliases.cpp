@@ -1,6 +1,6 @@
 // Block devices are followed through /sys/dev/block: a partition to its disk, and a loop device
 // to the file behind it (loop/backing_file), which may be a block device again.
-#include "driver/aliases.hpp"
+#include "outputs/aliases.hpp"
 
 #include <linux/major.h>
 #include <sys/sysmacros.h>

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "driver/command_line.hpp"
-#include "io/system_calls.hpp"
 #include "io/writer.hpp"
-#include "writer/output_file.hpp"
-#include "writer/target.hpp"
+#include "outputs/output_file.hpp"
+#include "outputs/system_calls.hpp"
+#include "outputs/target.hpp"
 
 namespace datmend {
 

@@ -5,7 +5,7 @@
 #include <span>
 
 #include "io/writer.hpp"
-#include "writer/output_file.hpp"
+#include "outputs/output_file.hpp"
 
 namespace datmend {
 

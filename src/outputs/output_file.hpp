@@ -14,9 +14,9 @@
 #include <utility>
 #include <vector>
 
-#include "io/system_calls.hpp"
 #include "io/writer.hpp"
-#include "writer/target.hpp"
+#include "outputs/system_calls.hpp"
+#include "outputs/target.hpp"
 
 namespace datmend {
 

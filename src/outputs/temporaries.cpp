@@ -1,7 +1,7 @@
 // Temporary files are listed by folder descriptor and name, so that they are removed from the
 // folder they were made in whatever that folder is called by then; the handler only calls
 // unlinkat(2) and raise(3), which a signal handler may.
-#include "writer/temporaries.hpp"
+#include "outputs/temporaries.hpp"
 
 #include <fcntl.h>
 #include <sys/random.h>
