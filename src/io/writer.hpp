@@ -11,7 +11,7 @@
 #include <functional>
 #include <memory>
 
-#include "outputs/system_calls.hpp"
+#include "io/write_calls.hpp"
 
 namespace datmend {
 
@@ -23,7 +23,7 @@ class Writer {
     // A writer with a buffer of capacity bytes, taken now, on descriptor fd (-1: none yet),
     // writing through calls.
     explicit Writer(std::size_t capacity, int fd = -1,
-                    const SystemCalls& calls = real_system_calls());
+                    const WriteCalls& calls = real_write_calls());
 
     void set_descriptor(int fd) { fd_ = fd; }
     // Has around(true) called before the writer hands bytes to its descriptor and around(false)
@@ -79,7 +79,7 @@ class Writer {
     bool put(const void* data, std::size_t n);
     void around(bool before);
 
-    const SystemCalls& calls_;
+    const WriteCalls& calls_;
     std::size_t capacity_;
     std::unique_ptr<char[]> buffer_;
     int fd_;

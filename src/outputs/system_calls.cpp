@@ -12,8 +12,7 @@ namespace datmend {
 
 const SystemCalls& real_system_calls() {
     static const SystemCalls calls{
-        ::write,
-        ::writev,
+        {::write, ::writev},
         ::pwrite,
         [](int folder, const char* name, int flags, mode_t mode) {
             return ::openat(folder, name, flags, mode);
