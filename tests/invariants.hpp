@@ -20,6 +20,10 @@ namespace testkit {
 // words, ended by a null pointer.
 std::vector<char*> argv_of(std::vector<std::string>& words);
 
+// Sets the times of the file at path to a day long past, as a damaged file's are by the time it
+// is salvaged: an existing output of the same bytes and the same second would be taken for it.
+void age(const std::string& path);
+
 // Everything written to the descriptor fd so far, read from its start.
 std::string read_all(int fd);
 

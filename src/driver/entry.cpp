@@ -18,7 +18,7 @@
 #include "driver/status_line.hpp"
 #include "outputs/commit.hpp"
 #include "outputs/outputs.hpp"
-#include "outputs/temporaries.hpp"
+#include "outputs/signals.hpp"
 #include "salvage/header_judgement.hpp"
 #include "salvage/walk.hpp"
 #include "writer/copy.hpp"
@@ -71,7 +71,7 @@ int answer(Console& console, Request request) {
 // attributes and synced, then each closed, and only then every name changed, as one.
 WriteFailure finish_outputs(Outputs& outputs, const FileHeader& header, std::uint32_t new_eof,
                             Writer& report) {
-    OutputFile& new_file = outputs.new_file();
+    OutputFile& new_file = outputs.find(Output::Kind::patched)->file;
     if (!new_file.writer().flush() || !patch_new_header(new_file, header, new_eof)) {
         return {&new_file.writer(), new_file.error()};
     }
@@ -99,7 +99,8 @@ WriteFailure finish_outputs(Outputs& outputs, const FileHeader& header, std::uin
 WriteFailure write_new_files(DamagedFile& file, const FileHeader& header, bool repair,
                              Outputs& outputs, DamageLog& damage, StatusLine& status,
                              Results& results) {
-    Writer& new_file = outputs.new_file().writer();
+    Writer& new_file = outputs.find(Output::Kind::patched)->file.writer();
+    Output* deleted_file = outputs.find(Output::Kind::streamed);
     Walk walk(file, frame_rules(header, file.physical_eof()), kHeaderBlockSize, &damage);
     if (repair) {
         walk.repair_records();
@@ -110,7 +111,8 @@ WriteFailure write_new_files(DamagedFile& file, const FileHeader& header, bool r
             status.note_walk(w.position(), c.active);
         };
     }
-    const Copied copied = copy_records(walk, new_file, outputs.deleted_file(), watch);
+    const Copied copied = copy_records(
+        walk, new_file, deleted_file != nullptr ? &deleted_file->file.writer() : nullptr, watch);
     status.finish();
     file.close();
     results.counts = copied.counts;
@@ -132,12 +134,12 @@ int salvage(const Surroundings& around, const Names& names, Console& console, Re
     if (around.read) {
         file.set_read_function(around.read);
     }
-    Outputs outputs(names, *around.calls);
+    Outputs outputs = plan_files(names, *around.calls);
     const int report_fd = console.report.descriptor();
-    if (int status = open_damaged_file(names, file, report_fd, console.err)) {
+    if (int status = open_damaged_file(outputs, file, report_fd, console.err)) {
         return stop(console, status);
     }
-    if (int status = refuse_output_names(outputs, names.old_file, report_fd, console.err)) {
+    if (int status = refuse_output_names(outputs, file, report_fd, console.err)) {
         return stop(console, status);
     }
     // From here on a long run shows where it is, from the slow first reads of a failing disk on;
@@ -158,7 +160,7 @@ int salvage(const Surroundings& around, const Names& names, Console& console, Re
     print_banner(console.report, names);
     report_file_header(console.report, damage, file, judgement);
     results.header_rebuilt = judgement.verdict == HeaderVerdict::rebuilt;
-    Writer& new_file = outputs.new_file().writer();
+    Writer& new_file = outputs.find(Output::Kind::patched)->file.writer();
     if (!write_header_block(new_file, file, judgement.header)) {
         status_line.erase();
         return stop(console,
@@ -197,7 +199,7 @@ int datmend_main(int argc, char* argv[]) {
     if (!set_up_standard_descriptors()) {
         around.report_errnum = EBADF;
     }
-    remove_temporaries_on_fatal_signals();
+    clean_up_on_fatal_signals();
     try {
         return run_datmend(around, argc, argv);
     } catch (const std::bad_alloc&) {

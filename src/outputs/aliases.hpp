@@ -1,21 +1,14 @@
-// Two names for one file, or a device that holds a file: the tests that keep every output from
-// being written over the damaged file, the mapfile, standard output or another output, under
-// any name, through any block device or loop device.
+// What a file stands on and what writing into it reaches, through any block device or loop
+// device: the footprints by which the refusals tell that an output would be written over the
+// damaged file, the mapfile, standard output or another output.
 #pragma once
 
 #include <sys/stat.h>
 
-#include <optional>
-#include <string>
 #include <utility>
 #include <vector>
 
-#include "outputs/target.hpp"
-
 namespace datmend {
-
-// The status of the file name leads to, links followed; nullopt when there is none.
-std::optional<struct stat> stat_of(const std::string& name);
 
 // Inodes and block devices: what a file stands on, or what writing into one reaches.
 struct Footprint {
@@ -29,19 +22,12 @@ struct Footprint {
 Footprint stands_on(const struct stat& st);
 
 // What writing into st reaches: a block device, and for a loop device, what writing into the
-// file behind it reaches; nothing for a character device; any other file's own inode.
+// file behind it reaches; nothing for a character device (/dev/null may be named twice for a
+// dry run); any other file's own inode.
 Footprint reaches(const struct stat& st);
 
 // True when writing, reaching what reach holds, would write over something of stand's: one inode,
 // one block device, or a disk and one of its partitions.
 bool overlaps(const Footprint& reach, const Footprint& stand);
-
-// True when writing into a or b would write over the other (each reached through the links
-// that its target follows): one inode by whatever path or link, unless a character device
-// (/dev/null may be named twice for a dry run); one block device, or a disk and one of its
-// partitions; a device that the other, or the folder where the other is to be created, stands
-// on; or two names not yet taken that are one entry of one folder once links are followed.
-bool same_file(const std::string& a, const OutputTarget& target_a, const std::string& b,
-               const OutputTarget& target_b);
 
 }  // namespace datmend

@@ -1,7 +1,9 @@
 // An existing name is exchanged with its temporary file, so that what it held stays reachable
 // under the temporary name until every name has changed; a new name is created without replacing
 // anything. Where a filesystem cannot exchange names, what the name held is first kept under a
-// hidden name of its own, as a hard link where the filesystem has them, else renamed aside.
+// hidden name of its own, as a hard link where the filesystem has them, else renamed aside. Every
+// name the commit may need is made before the first name changes, so that nothing is allocated
+// while the names disagree, and an undo that fails removes nothing it could not put back.
 #include "outputs/commit.hpp"
 
 #include <fcntl.h>
@@ -10,10 +12,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <string>
 #include <vector>
 
 #include "io/write_all.hpp"
+#include "outputs/signals.hpp"
 #include "outputs/temporaries.hpp"
 
 namespace datmend {
@@ -23,107 +25,119 @@ namespace {
 enum class Change {
     none,
     exchanged,  // the temporary name holds what the name held
-    created,    // the name did not exist
-    set_aside,  // what the name held is under aside, if anything was there
+    created,    // the name did not exist; the temporary name is gone
+    linked,     // what the name holds is linked under the aside name too
+    moved,      // what the name held is under the aside name, and the name is gone
+    replaced,   // what the name held is under the aside name, and the name holds the new file
 };
 
 struct NameChange {
     OutputFile* file;
     Change change = Change::none;
-    std::string aside;  // empty when nothing was set aside
 };
 
-// The name taken where names cannot be exchanged. Returns 0 or the errno.
+int renamed(const OutputFile& f, const std::string& from, const std::string& to, unsigned flags) {
+    errno = 0;
+    return f.calls().renameat2(f.folder(), from.c_str(), f.folder(), to.c_str(), flags) == 0
+               ? 0
+               : errno_or_eio();
+}
+
+// The name taken where names cannot be exchanged: what it holds kept under the aside name first.
+// Returns 0 or the errno; a change half made is c's, for the undo.
 int take_name_aside(NameChange& c) {
-    OutputFile& f = *c.file;
-    const SystemCalls& calls = f.calls();
-    const int dir = f.folder();
-    const char* name = f.entry().c_str();
-    c.aside = hidden_name_for(f.entry());
+    const OutputFile& f = *c.file;
     errno = 0;
-    const bool linked = calls.linkat(dir, name, dir, c.aside.c_str(), 0) == 0;
-    bool renamed_aside = false;
-    if (!linked && errno != ENOENT) {  // no hard links here
-        errno = 0;
-        renamed_aside = calls.renameat2(dir, name, dir, c.aside.c_str(), 0) == 0;
-        if (!renamed_aside && errno != ENOENT) {
-            return errno_or_eio();
+    if (f.calls().linkat(f.folder(), f.entry().c_str(), f.folder(), f.aside().c_str(), 0) == 0) {
+        c.change = Change::linked;
+    } else if (errno != ENOENT) {  // no hard links here
+        const int errnum = renamed(f, f.entry(), f.aside(), 0);
+        if (errnum == 0) {
+            c.change = Change::moved;
+        } else if (errnum != ENOENT) {
+            return errnum;
         }
     }
-    if (!linked && !renamed_aside) {
-        c.aside.clear();  // nothing there to keep
-    }
-    errno = 0;
-    if (calls.renameat2(dir, f.temporary().c_str(), dir, name, 0) != 0) {
-        const int errnum = errno_or_eio();
-        if (renamed_aside) {
-            calls.renameat2(dir, c.aside.c_str(), dir, name, 0);
-        } else if (!c.aside.empty()) {
-            unlinkat(dir, c.aside.c_str(), 0);
-        }
+    if (const int errnum = renamed(f, f.temporary(), f.entry(), 0)) {
         return errnum;
     }
-    c.change = c.aside.empty() ? Change::created : Change::set_aside;
+    c.change = c.change == Change::none ? Change::created : Change::replaced;
     return 0;
 }
 
 // The name given to the output's temporary file. Returns 0 or the errno. A name that appears or
 // goes while this runs is taken all the same.
 int take_name(NameChange& c) {
-    OutputFile& f = *c.file;
-    const SystemCalls& calls = f.calls();
-    const int dir = f.folder();
-    const char* temporary = f.temporary().c_str();
-    const char* name = f.entry().c_str();
+    const OutputFile& f = *c.file;
     for (int tries = 0; tries < 3; ++tries) {
-        errno = 0;
-        if (calls.renameat2(dir, temporary, dir, name, RENAME_EXCHANGE) == 0) {
+        int errnum = renamed(f, f.temporary(), f.entry(), RENAME_EXCHANGE);
+        if (errnum == 0) {
             c.change = Change::exchanged;
             return 0;
         }
-        if (errno == EINVAL) {
+        if (errnum == EINVAL) {
             return take_name_aside(c);  // this filesystem cannot exchange names
         }
-        if (errno != ENOENT) {
-            return errno_or_eio();
+        if (errnum != ENOENT) {
+            return errnum;
         }
-        errno = 0;
-        if (calls.renameat2(dir, temporary, dir, name, RENAME_NOREPLACE) == 0) {
+        errnum = renamed(f, f.temporary(), f.entry(), RENAME_NOREPLACE);
+        if (errnum == 0) {
             c.change = Change::created;
             return 0;
         }
-        if (errno == EINVAL) {
+        if (errnum == EINVAL) {
             return take_name_aside(c);
         }
-        if (errno != EEXIST) {
-            return errno_or_eio();
+        if (errnum != EEXIST) {
+            return errnum;
         }
     }
     return EEXIST;
 }
 
-// The name leads back to what it held; the new file is under its temporary name again, or gone.
-void undo(const NameChange& c) {
+// The name leads back to what it held, and the new file is under its temporary name again, or
+// gone. Returns 0, or the errno of why not; then nothing is removed, and c's file records what
+// keeps what the name held.
+int undo(NameChange& c) {
     OutputFile& f = *c.file;
-    const SystemCalls& calls = f.calls();
-    const int dir = f.folder();
-    const char* temporary = f.temporary().c_str();
-    const char* name = f.entry().c_str();
+    int errnum = 0;
+    const std::string* kept = nullptr;
     switch (c.change) {
+        case Change::none:
+            return 0;
         case Change::exchanged:
-            calls.renameat2(dir, temporary, dir, name, RENAME_EXCHANGE);
+            errnum = renamed(f, f.temporary(), f.entry(), RENAME_EXCHANGE);
+            kept = &f.temporary();
             break;
         case Change::created:
-            if (calls.renameat2(dir, name, dir, temporary, RENAME_NOREPLACE) != 0 &&
-                errno == EINVAL) {
-                calls.renameat2(dir, name, dir, temporary, 0);
+            errnum = renamed(f, f.entry(), f.temporary(), RENAME_NOREPLACE);
+            if (errnum == EINVAL) {
+                errnum = renamed(f, f.entry(), f.temporary(), 0);
             }
             break;
-        case Change::set_aside:
-            calls.renameat2(dir, c.aside.c_str(), dir, name, 0);
+        case Change::linked:
+            if (unlinkat(f.folder(), f.aside().c_str(), 0) != 0) {
+                // The name still holds what it held: a link left over is a second name for it.
+            }
             break;
-        case Change::none:
+        case Change::moved:
+        case Change::replaced:
+            errnum = renamed(f, f.aside(), f.entry(), 0);
+            kept = &f.aside();
             break;
+    }
+    if (errnum != 0) {
+        f.not_changed_back(errnum, kept);
+    }
+    c.change = Change::none;
+    return errnum;
+}
+
+// Undoes every change before end, last first, each whatever became of the one after it.
+void undo_all(std::vector<NameChange>& changes, std::size_t end) {
+    while (end > 0) {
+        undo(changes[--end]);
     }
 }
 
@@ -134,11 +148,10 @@ void remove_old_content(const NameChange& c) {
         remove_temporary(f.folder(), f.temporary());
     } else {
         forget_temporary(f.folder(), f.temporary());
-        if (!c.aside.empty()) {
-            unlinkat(f.folder(), c.aside.c_str(), 0);
+        if (c.change == Change::replaced) {
+            unlinkat(f.folder(), f.aside().c_str(), 0);
         }
     }
-    f.release_temporary();
 }
 
 bool same_folder(const OutputFile& a, const OutputFile& b) {
@@ -148,9 +161,11 @@ bool same_folder(const OutputFile& a, const OutputFile& b) {
            sa.st_ino == sb.st_ino;
 }
 
-// Syncs the folder of the change at i, unless an earlier change's folder is the same, so that the
-// names stay as they are now after a crash. A folder that cannot be opened for reading, or a
-// filesystem that cannot sync one (EINVAL), has nothing the tool can sync. Returns 0 or the errno.
+// Syncs the folder of the change at i, unless an earlier change's folder is the same one, so
+// that the names stay as they are now after a crash: each folder by its own device and inode,
+// as two folders of one filesystem are two syncs. A folder that cannot be opened for reading, or
+// a filesystem that cannot sync one (EINVAL), has nothing the tool can sync. Returns 0 or the
+// errno.
 int sync_folder(const std::vector<NameChange>& changes, std::size_t i) {
     const OutputFile& f = *changes[i].file;
     for (std::size_t j = 0; j < i; ++j) {
@@ -174,26 +189,21 @@ WriteFailure failed(NameChange& c, int errnum) {
     return {&c.file->writer(), errnum};
 }
 
-// Undoes every change before end, last first.
-void undo_all(const std::vector<NameChange>& changes, std::size_t end) {
-    while (end > 0) {
-        undo(changes[--end]);
-    }
-}
-
 }  // namespace
 
 WriteFailure commit_outputs(std::span<OutputFile* const> files) {
     std::vector<NameChange> changes;
+    changes.reserve(files.size());
     for (OutputFile* f : files) {
         if (!f->in_place()) {
-            changes.push_back({f, Change::none, {}});
+            f->name_aside();
+            changes.push_back({f, Change::none});
         }
     }
     hold_fatal_signals();
     for (std::size_t i = 0; i < changes.size(); ++i) {
         if (const int errnum = take_name(changes[i])) {
-            undo_all(changes, i);
+            undo_all(changes, i + 1);
             return failed(changes[i], errnum);
         }
     }
@@ -205,6 +215,9 @@ WriteFailure commit_outputs(std::span<OutputFile* const> files) {
     }
     for (const NameChange& c : changes) {
         remove_old_content(c);
+    }
+    for (OutputFile* f : files) {
+        f->settle();
     }
     return {};
 }

@@ -1,45 +1,39 @@
-// The table of outputs: lookups over its entries.
+// The table of a run's files: its entries and lookups over them.
 #include "outputs/outputs.hpp"
 
 #include <algorithm>
 
-#include "driver/exit_status.hpp"
-
 namespace datmend {
 
-Outputs::Outputs(const Names& names, const SystemCalls& calls) {
-    entries_.emplace_back(names.new_file, kOldOrNewFileFailed, Output::Kind::patched, calls);
-    if (names.deleted_file) {
-        entries_.emplace_back(*names.deleted_file, kDeletedFileFailed, Output::Kind::streamed,
-                              calls);
-    }
-    if (names.mapfile) {
-        entries_.emplace_back(*names.mapfile, kOldOrNewFileFailed, Output::Kind::guarded, calls);
+void Outputs::add(std::string name, Output::Kind kind, int status) {
+    entries_.emplace_back(std::move(name), kind, status, calls_);
+}
+
+void Outputs::plan() {
+    for (Output& entry : entries_) {
+        entry.target = resolve_target(entry.name);
     }
 }
 
-Writer* Outputs::deleted_file() {
-    for (Output& output : entries_) {
-        if (output.kind == Output::Kind::streamed) {
-            return &output.file.writer();
-        }
-    }
-    return nullptr;
+Output* Outputs::find(Output::Kind kind) {
+    const auto it = std::find_if(entries_.begin(), entries_.end(),
+                                 [kind](const Output& entry) { return entry.kind == kind; });
+    return it == entries_.end() ? nullptr : &*it;
 }
 
 std::vector<OutputFile*> Outputs::files() {
     std::vector<OutputFile*> files;
-    for (Output& output : entries_) {
-        if (output.kind != Output::Kind::guarded) {
-            files.push_back(&output.file);
+    for (Output& entry : entries_) {
+        if (entry.written()) {
+            files.push_back(&entry.file);
         }
     }
     return files;
 }
 
 const Output& Outputs::failed(const WriteFailure& failure) const {
-    return *std::find_if(entries_.begin(), entries_.end(), [&](const Output& output) {
-        return &output.file.writer() == failure.writer;
+    return *std::find_if(entries_.begin(), entries_.end(), [&](const Output& entry) {
+        return &entry.file.writer() == failure.writer;
     });
 }
 

@@ -2,11 +2,10 @@
 #include "outputs/system_calls.hpp"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
-
-#include <cstdio>
 
 namespace datmend {
 
@@ -21,6 +20,8 @@ const SystemCalls& real_system_calls() {
         ::fchown,
         ::fchmod,
         ::fsetxattr,
+        ::flistxattr,
+        ::fgetxattr,
         ::close,
         ::renameat2,
         ::linkat,

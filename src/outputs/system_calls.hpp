@@ -21,6 +21,9 @@ struct SystemCalls : WriteCalls {
     std::function<int(int fd, mode_t mode)> fchmod;
     std::function<int(int fd, const char* name, const void* value, std::size_t n, int flags)>
         fsetxattr;
+    // Reading the attributes of the file a replaced name holds, as flistxattr(2) and fgetxattr(2).
+    std::function<ssize_t(int fd, char* names, std::size_t n)> flistxattr;
+    std::function<ssize_t(int fd, const char* name, void* value, std::size_t n)> fgetxattr;
     std::function<int(int fd)> close;
     std::function<int(int from_folder, const char* from, int to_folder, const char* to,
                       unsigned flags)>

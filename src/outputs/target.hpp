@@ -1,25 +1,64 @@
-// Where an output name leads: symbolic links followed to the path they end at, which need not
-// exist yet, split into the folder that holds it and its name there. Links are followed as the
-// kernel follows them with protected_symlinks on, and a file found in a shared folder is taken
-// as the kernel takes it with protected_regular on, so that nothing planted in a folder anyone
-// may write to (such as /tmp) can send the output over another user's file.
+// Where a name of the run leads, found once at the start and held by descriptor from then on: the
+// folder that holds it, its entry there, and the file itself where there is one, with what it
+// stands on. The refusals, the opening, the temporary file beside it and the commit all work from
+// these descriptors, so that the file judged is the file written or read, whatever the name
+// leads to by then. Links are followed as the kernel follows them with protected_symlinks on, and
+// a file found in a shared folder is marked as the kernel takes it with protected_regular on, so
+// that nothing planted in a folder anyone may write to (such as /tmp) can send an output over
+// another user's file.
 #pragma once
+
+#include <sys/stat.h>
 
 #include <string>
 
+#include "outputs/aliases.hpp"
+
 namespace datmend {
 
-struct OutputTarget {
-    std::string path;    // the name with its links followed
-    std::string folder;  // the folder path names an entry of: "." when it has no slash
-    std::string entry;   // its last component; empty when the name ends in a slash
-    int errnum = 0;      // ELOOP past 40 links; EACCES for a link or file the kernel would refuse
+// Owns its descriptors: moved, never copied. Where errnum is set, nothing else is.
+struct Target {
+    Target() = default;
+    Target(Target&& other) noexcept;
+    Target& operator=(Target&& other) noexcept;
+    Target(const Target&) = delete;
+    Target& operator=(const Target&) = delete;
+    ~Target();
+
+    bool exists() const { return handle >= 0; }
+
+    int folder = -1;  // O_PATH descriptor of the folder that holds entry
+    struct stat folder_st {};
+    std::string entry;  // the name in folder; empty where the name is a folder's
+    int handle = -1;    // O_PATH descriptor of the file; -1 while the name is not taken
+    struct stat st {};  // the file's status, where it exists
+    Footprint reaches;  // what writing into the file reaches; nothing while it does not exist
+    Footprint stands;   // what the file stands on, or for a name not yet taken, its folder
+    // A link on the way was planted in a shared folder, or the name is a regular file or FIFO
+    // there, by someone who is neither the caller nor the folder's owner: what the kernel
+    // refuses to follow or to write, and the tool to write.
+    bool planted = false;
+    int errnum = 0;  // why the name cannot be followed: ELOOP past 40 links, or the system's word
 };
 
-// Follows the links of every component of name, at most 40 as the system does; a link that
-// leads to a name not yet taken gives that name. In a sticky folder that anyone may write to, a
-// link is followed, and a regular file or FIFO there is written, only when it belongs to the
-// caller or to the folder's owner.
-OutputTarget resolve_target(const std::string& name);
+// Follows the links of every component of name by hand, at most 40 as the system does; a link
+// that leads to a name not yet taken gives that name. A link of /proc that is no path (a pipe or
+// a socket of /dev/fd) is followed as the kernel follows it.
+Target resolve_target(const std::string& name);
+
+// The file target leads to (it exists), opened anew with flags (close-on-exec and no controlling
+// terminal added): through its descriptor, or where /proc is not mounted, through its entry,
+// and then only if that is still the same file (else ESTALE). -1 with errno set on failure.
+int reopen(const Target& target, int flags);
+
+// Opens the file target leads to for reading, and takes its status and footprints anew from the
+// descriptor opened, by which it is judged from then on. -1 with errno set on failure.
+int open_to_read(Target& target);
+
+// True when writing into a or b would write over the other: one inode by whatever path or link,
+// unless a character device; one block device, or a disk and one of its partitions; a device that
+// the other, or the folder where the other is to be created, stands on; or two names not yet
+// taken that are one entry of one folder once links are followed.
+bool same_file(const Target& a, const Target& b);
 
 }  // namespace datmend

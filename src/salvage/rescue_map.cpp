@@ -6,6 +6,8 @@
 // rescue could not read the original's last sectors and the copy stops short.
 #include "salvage/rescue_map.hpp"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -238,11 +240,12 @@ Got next_line(std::FILE* map, std::array<char, kLongestMapLine>& line, std::size
 
 }  // namespace
 
-MapFault apply_rescue_map(const std::string& path, DamagedFile& file, std::uint64_t size_limit) {
-    std::FILE* map = std::fopen(path.c_str(), "re");
+MapFault apply_rescue_map(int fd, DamagedFile& file, std::uint64_t size_limit) {
+    std::FILE* map = fdopen(fd, "r");
     if (map == nullptr) {
         MapFault fault = fault_at(0, Kind::unreadable);
         fault.errnum = errno;
+        ::close(fd);
         return fault;
     }
     MapReader reader(file, size_limit);
