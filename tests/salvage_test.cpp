@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <new>
+#include <tuple>
 #include <utility>
 
 #include "support.hpp"
@@ -640,9 +641,14 @@ TEST_F(Salvage, EachStepOfTheCommitThatFailsLeavesEveryNameAsItWas) {
         }
     };
     for (const bool taken : {true, false}) {
-        for (const auto& [exchange, links] :
-             {std::pair{true, true}, {false, true}, {false, false}}) {
-            SCOPED_TRACE(std::to_string(taken) + std::to_string(exchange) + std::to_string(links));
+        for (const auto& [exchange, links, undo_fails] : {std::tuple{true, true, false},
+                                                          {false, true, false},
+                                                          {false, false, false},
+                                                          {true, true, true},
+                                                          {false, true, true},
+                                                          {false, false, true}}) {
+            SCOPED_TRACE(std::to_string(taken) + std::to_string(exchange) + std::to_string(links) +
+                         std::to_string(undo_fails));
             auto prepare = [&] {
                 fs::remove(new_dat);
                 fs::remove(del_dat);
@@ -668,33 +674,31 @@ TEST_F(Salvage, EachStepOfTheCommitThatFailsLeavesEveryNameAsItWas) {
                 })) << temporary;
             }
             EXPECT_EQ(t.back(), "fsync " + dir.path().string());
-            for (const bool undo_fails : {false, true}) {
-                for (int n = 1; n <= static_cast<int>(t.size()); ++n) {
-                    SCOPED_TRACE(t[static_cast<std::size_t>(n - 1)] + std::to_string(undo_fails));
-                    prepare();
-                    CountedCalls failing(n, exchange, links);
-                    failing.undo_fails = undo_fails;
-                    const auto r = run(failing, del_dat);
-                    if (undo_fails) {
-                        expect_kept_or_told(r, taken);
-                        continue;
-                    }
-                    EXPECT_EQ(temporaries_in(dir.path().string()), std::vector<std::string>{});
-                    if (t[static_cast<std::size_t>(n - 1)].starts_with("linkat")) {
-                        EXPECT_EQ(r.status, 1);
-                        EXPECT_EQ(read_file(new_dat), whole_new);
-                        continue;
-                    }
-                    const bool deleted =
-                        t[static_cast<std::size_t>(n - 1)].find("del.dat") != std::string::npos;
-                    EXPECT_EQ(r.status, deleted ? 3 : 2);
-                    EXPECT_EQ(r.report, (deleted ? del_dat : new_dat) + ": Input/output error\n");
-                    EXPECT_EQ(fs::exists(new_dat), taken);
-                    EXPECT_EQ(fs::exists(del_dat), taken);
-                    if (taken) {
-                        EXPECT_EQ(read_file(new_dat), text("keep"));
-                        EXPECT_EQ(read_file(del_dat), text("keep too"));
-                    }
+            for (int n = 1; n <= static_cast<int>(t.size()); ++n) {
+                SCOPED_TRACE(t[static_cast<std::size_t>(n - 1)]);
+                prepare();
+                CountedCalls failing(n, exchange, links);
+                failing.undo_fails = undo_fails;
+                const auto r = run(failing, del_dat);
+                if (undo_fails) {
+                    expect_kept_or_told(r, taken);
+                    continue;
+                }
+                EXPECT_EQ(temporaries_in(dir.path().string()), std::vector<std::string>{});
+                if (t[static_cast<std::size_t>(n - 1)].starts_with("linkat")) {
+                    EXPECT_EQ(r.status, 1);
+                    EXPECT_EQ(read_file(new_dat), whole_new);
+                    continue;
+                }
+                const bool deleted =
+                    t[static_cast<std::size_t>(n - 1)].find("del.dat") != std::string::npos;
+                EXPECT_EQ(r.status, deleted ? 3 : 2);
+                EXPECT_EQ(r.report, (deleted ? del_dat : new_dat) + ": Input/output error\n");
+                EXPECT_EQ(fs::exists(new_dat), taken);
+                EXPECT_EQ(fs::exists(del_dat), taken);
+                if (taken) {
+                    EXPECT_EQ(read_file(new_dat), text("keep"));
+                    EXPECT_EQ(read_file(del_dat), text("keep too"));
                 }
             }
             EXPECT_NE(whole_del, Bytes{});
@@ -734,7 +738,7 @@ Bytes torn_all_over() {
 TEST_F(Salvage, ASignalMidWalkLeavesTheNamesAsTheyWere) {
     write_file(old_dat, torn_all_over());
     write_file(new_dat, text("keep"));
-    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR1}) {
         SCOPED_TRACE(signal);
         BackgroundRun run({old_dat, new_dat, del_dat});
         ASSERT_TRUE(wait_for_temporary(dir.path().string()));
@@ -761,6 +765,22 @@ TEST_F(Salvage, ASignalMidWalkLeavesTheNamesAsTheyWere) {
     nohup.signal(SIGHUP);
     EXPECT_EQ(nohup.finish(), run_tool({old_dat, dir.file("whole.dat")}).status);
     EXPECT_EQ(read_file(new_dat), read_file(dir.file("whole.dat")));
+    // Written in place, in a folder where nothing may be created, once its header is there: the
+    // signal empties it again, and no half-written file looks whole.
+    const std::string refusing = dir.file("refusing");
+    fs::create_directory(refusing);
+    write_file(refusing + "/new.dat", text("keep"));
+    if (std::system(("chattr +i " + refusing).c_str()) != 0) {
+        return require_or_skip("chattr +i needs root");
+    }
+    BackgroundRun in_place({old_dat, refusing + "/new.dat"});
+    for (int i = 0; i < 1000 && fs::file_size(refusing + "/new.dat") < 512; ++i) {
+        usleep(10000);
+    }
+    in_place.signal(SIGINT);
+    EXPECT_EQ(in_place.finish(), 128 + SIGINT);
+    EXPECT_EQ(std::system(("chattr -i " + refusing).c_str()), 0);
+    EXPECT_EQ(fs::file_size(refusing + "/new.dat"), 0u);
 }
 
 // The new file's name made a link to the damaged file while the tool runs: the damaged file is
