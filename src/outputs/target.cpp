@@ -153,12 +153,13 @@ Target resolve_target(const std::string& name) {
         }
         if (S_ISLNK(st.st_mode)) {
             std::string link;
-            const int errnum = ++links > kMostLinks ? ELOOP : read_link(fd, link);
+            const int errnum = ++links > kMostLinks                 ? ELOOP
+                               : is_planted(st.st_uid, t.folder_st) ? EACCES
+                                                                    : read_link(fd, link);
             close_descriptor(fd);
             if (errnum != 0) {
                 return refused(errnum);
             }
-            t.planted = t.planted || is_planted(st.st_uid, t.folder_st);
             if (link[0] == '/' || !on_proc(t.folder)) {
                 if (link[0] == '/') {
                     int root = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
@@ -194,8 +195,8 @@ Target resolve_target(const std::string& name) {
         t.entry = part;
         t.handle = fd;
         t.st = st;
-        t.planted = t.planted || ((S_ISREG(st.st_mode) || S_ISFIFO(st.st_mode)) &&
-                                  is_planted(st.st_uid, t.folder_st));
+        t.planted =
+            (S_ISREG(st.st_mode) || S_ISFIFO(st.st_mode)) && is_planted(st.st_uid, t.folder_st);
         return found(std::move(t));
     }
     // Every component was "." or a link to "." or "/": the name is the folder's.

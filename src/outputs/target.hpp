@@ -34,15 +34,17 @@ struct Target {
     struct stat st {};  // the file's status, where it exists
     Footprint reaches;  // what writing into the file reaches; nothing while it does not exist
     Footprint stands;   // what the file stands on, or for a name not yet taken, its folder
-    // A link on the way was planted in a shared folder, or the name is a regular file or FIFO
-    // there, by someone who is neither the caller nor the folder's owner: what the kernel
-    // refuses to follow or to write, and the tool to write.
+    // A regular file or FIFO in a shared folder that belongs to neither the caller nor the
+    // folder's owner: what the kernel refuses to write through O_CREAT, and the tool to write.
     bool planted = false;
-    int errnum = 0;  // why the name cannot be followed: ELOOP past 40 links, or the system's word
+    // Why the name cannot be followed: ELOOP past 40 links, EACCES for a link in a shared folder
+    // that belongs to neither the caller nor the folder's owner, or the system's word.
+    int errnum = 0;
 };
 
-// Follows the links of every component of name by hand, at most 40 as the system does; a link
-// that leads to a name not yet taken gives that name. A link of /proc that is no path (a pipe or
+// Follows the links of every component of name by hand, at most 40 as the system does, and in a
+// sticky folder that anyone may write to, only those of the caller or of the folder's owner; a
+// link that leads to a name not yet taken gives that name. A link of /proc that is no path (a pipe or
 // a socket of /dev/fd) is followed as the kernel follows it.
 Target resolve_target(const std::string& name);
 
