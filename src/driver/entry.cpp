@@ -67,11 +67,16 @@ int answer(Console& console, Request request) {
     return report_lost(console) ? kReportLost : kAnswered;
 }
 
+// The new file, which every table has.
+OutputFile& new_file_of(Outputs& outputs) {
+    return outputs.find(Output::Kind::patched)->file;
+}
+
 // The outputs completed: the new file's header patched, each flushed, given its owner, mode and
 // attributes and synced, then each closed, and only then every name changed, as one.
 WriteFailure finish_outputs(Outputs& outputs, const FileHeader& header, std::uint32_t new_eof,
                             Writer& report) {
-    OutputFile& new_file = outputs.find(Output::Kind::patched)->file;
+    OutputFile& new_file = new_file_of(outputs);
     if (!new_file.writer().flush() || !patch_new_header(new_file, header, new_eof)) {
         return {&new_file.writer(), new_file.error()};
     }
@@ -99,7 +104,7 @@ WriteFailure finish_outputs(Outputs& outputs, const FileHeader& header, std::uin
 WriteFailure write_new_files(DamagedFile& file, const FileHeader& header, bool repair,
                              Outputs& outputs, DamageLog& damage, StatusLine& status,
                              Results& results) {
-    Writer& new_file = outputs.find(Output::Kind::patched)->file.writer();
+    Writer& new_file = new_file_of(outputs).writer();
     Output* deleted_file = outputs.find(Output::Kind::streamed);
     Walk walk(file, frame_rules(header, file.physical_eof()), kHeaderBlockSize, &damage);
     if (repair) {
@@ -160,7 +165,7 @@ int salvage(const Surroundings& around, const Names& names, Console& console, Re
     print_banner(console.report, names);
     report_file_header(console.report, damage, file, judgement);
     results.header_rebuilt = judgement.verdict == HeaderVerdict::rebuilt;
-    Writer& new_file = outputs.find(Output::Kind::patched)->file.writer();
+    Writer& new_file = new_file_of(outputs).writer();
     if (!write_header_block(new_file, file, judgement.header)) {
         status_line.erase();
         return stop(console,
