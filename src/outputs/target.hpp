@@ -44,8 +44,8 @@ struct Target {
 
 // Follows the links of every component of name by hand, at most 40 as the system does, and in a
 // sticky folder that anyone may write to, only those of the caller or of the folder's owner; a
-// link that leads to a name not yet taken gives that name. A link of /proc that is no path (a pipe or
-// a socket of /dev/fd) is followed as the kernel follows it.
+// link that leads to a name not yet taken gives that name. A link of /proc that is no path (a
+// pipe or a socket of /dev/fd) is followed as the kernel follows it.
 Target resolve_target(const std::string& name);
 
 // The file target leads to (it exists), opened anew with flags (close-on-exec and no controlling
