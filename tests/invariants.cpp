@@ -1,6 +1,7 @@
 // The salvage properties, checked on the files and the report an in-process run leaves behind.
 #include "invariants.hpp"
 
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -185,6 +186,11 @@ std::vector<char*> argv_of(std::vector<std::string>& words) {
     return argv;
 }
 
+void age(const std::string& path) {
+    const timespec past[2] = {{978307200, 0}, {978307200, 0}};  // 2001-01-01
+    utimensat(AT_FDCWD, path.c_str(), past, 0);
+}
+
 std::string read_all(int fd) {
     std::string s;
     char buf[65536];
@@ -273,6 +279,8 @@ InProcessRun salvage(const std::vector<std::string>& names,
     const ReportFile own;
     const int report = report_fd >= 0 ? report_fd : own.fd();
     InProcessRun run;
+    // Taken before the run, so that a run whose memory ran out is told without taking more.
+    run.report.reserve(4096);
     datmend::Surroundings around;
     around.report_fd = report;
     around.err = open_memstream(&errors, &length);
@@ -295,7 +303,7 @@ InProcessRun salvage(const std::vector<std::string>& names,
     if (report_fd < 0) {
         run.report = read_all(report);
     }
-    run.report += std::string(errors, length);
+    run.report.append(errors, length);
     std::free(errors);
     return run;
 }
@@ -316,6 +324,7 @@ std::string check_salvage(const std::string& dir, FaultyDisk* disk,
         return files;
     };
 
+    age(old_dat);
     const bool had_new = exists(new_dat);
     const std::uint64_t new_sum = had_new ? checksum(new_dat) : 0;
     const ReportFile report;
@@ -388,6 +397,7 @@ std::string check_salvage(const std::string& dir, FaultyDisk* disk,
     }
 
     const std::string again_dat = dir + "/again.dat";
+    std::remove(again_dat.c_str());  // a salvage of the same bytes in the same second, if any
     const ReportFile again_report;
     const InProcessRun again = salvage({new_dat, again_dat, del_dat}, {}, again_report.fd());
     if (again.status != 0 || !says_clean(again_report.fd())) {
@@ -501,6 +511,7 @@ std::vector<std::pair<std::uint32_t, std::uint32_t>> repairs_told(int report_fd)
 std::string check_repair(const std::string& dir, FaultyDisk* disk) {
     const std::string old_dat = dir + "/old.dat";
     const auto read = disk != nullptr ? disk->reader() : datmend::DamagedFile::ReadFunction{};
+    age(old_dat);
     salvage({old_dat, dir + "/plain.dat"}, read, ReportFile().fd());
     if (disk != nullptr) {
         disk->forget();

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "faulty_disk.hpp"
-#include "io/system_calls.hpp"
+#include "outputs/system_calls.hpp"
 #include "recipe.hpp"
 #include "salvage/damaged_file.hpp"
 #include "salvage/findings.hpp"
@@ -20,6 +20,10 @@ namespace testkit {
 // The argument vector of a program's words, for exec and for an in-process run: pointers into
 // words, ended by a null pointer.
 std::vector<char*> argv_of(std::vector<std::string>& words);
+
+// Sets the times of the file at path to a day long past, as a damaged file's are by the time it
+// is salvaged: an existing output of the same bytes and the same second would be taken for it.
+void age(const std::string& path);
 
 // Everything written to the descriptor fd so far, read from its start.
 std::string read_all(int fd);

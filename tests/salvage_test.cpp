@@ -10,10 +10,38 @@
 #include <climits>
 #include <csignal>
 #include <cstdlib>
+#include <new>
+#include <tuple>
+#include <utility>
 
 #include "support.hpp"
 
 using namespace testkit;
+
+namespace {
+
+// Set to have the next allocation fail, as memory that has run out would: from the first name
+// change on, the commit must have taken everything it needs.
+bool g_no_memory = false;
+
+}  // namespace
+
+// Every allocation of the tests, failing once where g_no_memory is set.
+void* operator new(std::size_t n) {
+    if (std::exchange(g_no_memory, false)) {
+        throw std::bad_alloc();
+    }
+    if (void* p = std::malloc(n != 0 ? n : 1)) {
+        return p;
+    }
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
 
 namespace {
 
@@ -533,13 +561,23 @@ TEST_F(Salvage, ADiskThatFillsUnderEitherOutputMidRunLeavesBothNamesAsTheyWere) 
     umount2(small.c_str(), MNT_DETACH);
 }
 
+// Off while a test's own seam takes memory.
+struct MemoryLeft {
+    bool was = std::exchange(g_no_memory, false);
+    ~MemoryLeft() { g_no_memory = was; }
+};
+
 // The output side's system calls, counted in a trace of "<call> <file>"; the call numbered
-// fail_at fails with EIO. Without exchange, renaming with RENAME_EXCHANGE or RENAME_NOREPLACE
-// is refused (EINVAL), as some filesystems refuse it; without links, so is a hard link (EPERM).
+// fail_at fails with EIO, and with undo_fails so does every rename after it. Without exchange,
+// renaming with RENAME_EXCHANGE or RENAME_NOREPLACE is refused (EINVAL), as some filesystems
+// refuse it; without links, so is a hard link (EPERM); without attributes, listing them is not
+// supported (ENOTSUP). Memory runs out from the first name change on.
 struct CountedCalls {
     int fail_at = 0;
     bool exchange = true;
     bool links = true;
+    bool attributes = true;
+    bool undo_fails = false;
     std::vector<std::string> trace;
     datmend::SystemCalls calls;
 
@@ -552,13 +590,15 @@ struct CountedCalls {
     bool fails(const std::string& call, const std::string& file) {
         trace.push_back(call + " " + file);
         errno = EIO;
-        return static_cast<int>(trace.size()) == fail_at;
+        const int n = static_cast<int>(trace.size());
+        return n == fail_at || (undo_fails && n > fail_at && call == "renameat2");
     }
     explicit CountedCalls(int fail_at_call, bool can_exchange = true, bool can_link = true)
         : fail_at(fail_at_call), exchange(can_exchange), links(can_link) {
         const datmend::SystemCalls& real = datmend::real_system_calls();
         auto by_fd = [this](const char* call, auto real_call) {
             return [this, call, real_call](int fd, auto... args) {
+                const MemoryLeft left;
                 return fails(call, path_of(fd)) ? -1 : real_call(fd, args...);
             };
         };
@@ -569,19 +609,32 @@ struct CountedCalls {
         calls.fchown = by_fd("fchown", real.fchown);
         calls.fchmod = by_fd("fchmod", real.fchmod);
         calls.fsetxattr = by_fd("fsetxattr", real.fsetxattr);
+        calls.flistxattr = by_fd("flistxattr", [this, real](int fd, char* names, std::size_t n) {
+            errno = ENOTSUP;
+            return attributes ? real.flistxattr(fd, names, n) : -1;
+        });
+        calls.fgetxattr = by_fd("fgetxattr", real.fgetxattr);
         calls.close = by_fd("close", real.close);
         calls.openat = [this, real](int dir, const char* name, int flags, mode_t mode) {
+            const MemoryLeft left;
             return fails("openat", name) ? -1 : real.openat(dir, name, flags, mode);
         };
         calls.renameat2 = [this, real](int d1, const char* from, int d2, const char* to,
                                        unsigned flags) {
-            if (fails("renameat2", std::string(from) + " " + to)) {
-                return -1;
+            int done = -1;
+            {
+                const MemoryLeft left;
+                if (fails("renameat2", std::string(from) + " " + to)) {
+                    return -1;
+                }
+                errno = EINVAL;
+                done = !exchange && flags != 0 ? -1 : real.renameat2(d1, from, d2, to, flags);
             }
-            errno = EINVAL;
-            return !exchange && flags != 0 ? -1 : real.renameat2(d1, from, d2, to, flags);
+            g_no_memory = g_no_memory || done == 0;
+            return done;
         };
         calls.linkat = [this, real](int d1, const char* from, int d2, const char* to, int flags) {
+            const MemoryLeft left;
             if (fails("linkat", from)) {
                 return -1;
             }
@@ -593,17 +646,63 @@ struct CountedCalls {
 
 // Each system call of the outputs' writing and commit fails in turn, with the names taken or
 // not, on filesystems that can exchange names, that can only link them, and that can do
-// neither: the run fails with the file's name and status, and every name is as it was, with no
-// temporary left; or, for a hard link that could not be made, the run goes on without it.
+// neither, and with every rename after it failing too: the run fails with the file's name and
+// status, and every name is as it was, with no temporary left; or, for a hard link that could
+// not be made, the run goes on without it; or, where the undo failed, each name not changed
+// back is told, with the hidden file that keeps what it held. Nothing takes memory once the
+// first name has changed.
 TEST_F(Salvage, EachStepOfTheCommitThatFailsLeavesEveryNameAsItWas) {
     Record torn = make_record(0, text("torn"));
     torn.trailer = 3;
     write_file(old_dat, DatFile().active(text("kept")).add(torn).deleted(text("gone")).finish());
     const int no_report = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    auto run = [&](CountedCalls& calls, const std::string& deleted) {
+        const auto r = testkit::salvage({old_dat, new_dat, deleted}, {}, no_report, &calls.calls);
+        g_no_memory = false;
+        return r;
+    };
+    // Each name as it was, or told as not changed back and what it held kept under the hidden
+    // name told, which is the one temporary left.
+    auto expect_kept_or_told = [&](const InProcessRun& r, bool taken) {
+        EXPECT_TRUE(r.status == 2 || r.status == 3) << r.status;
+        std::vector<std::string> kept;
+        for (const auto& [name, held] :
+             {std::pair{new_dat, text("keep")}, std::pair{del_dat, text("keep too")}}) {
+            const std::string told = name + ": could not be changed back (Input/output error); ";
+            const std::size_t at = r.report.find(told);
+            if (at == std::string::npos) {
+                EXPECT_EQ(fs::exists(name), taken) << name;
+                EXPECT_TRUE(!taken || read_file(name) == held) << name;
+                continue;
+            }
+            const std::size_t from = at + told.size();
+            const std::string what = r.report.substr(from, r.report.find('\n', from) - from);
+            const std::string prefix = "its old content is kept as ";
+            if (!taken) {
+                EXPECT_EQ(what, "it did not exist before");
+                continue;
+            }
+            ASSERT_TRUE(what.starts_with(prefix)) << what;
+            kept.push_back(what.substr(prefix.size()));
+            EXPECT_EQ(read_file(dir.file(kept.back())), held);
+        }
+        std::vector<std::string> left = temporaries_in(dir.path().string());
+        std::sort(left.begin(), left.end());
+        std::sort(kept.begin(), kept.end());
+        EXPECT_EQ(left, kept);
+        for (const std::string& name : left) {
+            fs::remove(dir.file(name));
+        }
+    };
     for (const bool taken : {true, false}) {
-        for (const auto& [exchange, links] :
-             {std::pair{true, true}, {false, true}, {false, false}}) {
-            SCOPED_TRACE(std::to_string(taken) + std::to_string(exchange) + std::to_string(links));
+        for (const auto& [exchange, links, undo_fails] : {std::tuple{true, true, false},
+                                                          {false, true, false},
+                                                          {false, false, false},
+                                                          {true, true, true},
+                                                          {false, true, true},
+                                                          {false, false, true}}) {
+            SCOPED_TRACE(std::to_string(taken) + std::to_string(exchange) + std::to_string(links) +
+                         std::to_string(undo_fails));
             auto prepare = [&] {
                 fs::remove(new_dat);
                 fs::remove(del_dat);
@@ -615,9 +714,7 @@ TEST_F(Salvage, EachStepOfTheCommitThatFailsLeavesEveryNameAsItWas) {
             };
             prepare();
             CountedCalls clean(0, exchange, links);
-            ASSERT_EQ(
-                testkit::salvage({old_dat, new_dat, del_dat}, {}, no_report, &clean.calls).status,
-                1);
+            ASSERT_EQ(run(clean, del_dat).status, 1);
             const Bytes whole_new = read_file(new_dat);
             const Bytes whole_del = read_file(del_dat);
             // Each temporary file is synced before the first name changes, the folder after.
@@ -635,8 +732,12 @@ TEST_F(Salvage, EachStepOfTheCommitThatFailsLeavesEveryNameAsItWas) {
                 SCOPED_TRACE(t[static_cast<std::size_t>(n - 1)]);
                 prepare();
                 CountedCalls failing(n, exchange, links);
-                const auto r =
-                    testkit::salvage({old_dat, new_dat, del_dat}, {}, no_report, &failing.calls);
+                failing.undo_fails = undo_fails;
+                const auto r = run(failing, del_dat);
+                if (undo_fails) {
+                    expect_kept_or_told(r, taken);
+                    continue;
+                }
                 EXPECT_EQ(temporaries_in(dir.path().string()), std::vector<std::string>{});
                 if (t[static_cast<std::size_t>(n - 1)].starts_with("linkat")) {
                     EXPECT_EQ(r.status, 1);
@@ -655,7 +756,21 @@ TEST_F(Salvage, EachStepOfTheCommitThatFailsLeavesEveryNameAsItWas) {
                 }
             }
             EXPECT_NE(whole_del, Bytes{});
+            // A filesystem without extended attributes has none to keep.
+            prepare();
+            CountedCalls no_attributes(0, exchange, links);
+            no_attributes.attributes = false;
+            EXPECT_EQ(run(no_attributes, del_dat).status, 1);
+            EXPECT_EQ(read_file(new_dat), whole_new);
         }
+    }
+    // Two folders of one filesystem: each is synced.
+    fs::create_directory(dir.file("sub"));
+    CountedCalls two_folders(0);
+    EXPECT_EQ(run(two_folders, dir.file("sub/del.dat")).status, 1);
+    const auto& t = two_folders.trace;
+    for (const std::string& folder : {dir.path().string(), dir.file("sub")}) {
+        EXPECT_NE(std::find(t.begin(), t.end(), "fsync " + folder), t.end()) << folder;
     }
     close(no_report);
 }
@@ -677,7 +792,7 @@ Bytes torn_all_over() {
 TEST_F(Salvage, ASignalMidWalkLeavesTheNamesAsTheyWere) {
     write_file(old_dat, torn_all_over());
     write_file(new_dat, text("keep"));
-    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR1}) {
         SCOPED_TRACE(signal);
         BackgroundRun run({old_dat, new_dat, del_dat});
         ASSERT_TRUE(wait_for_temporary(dir.path().string()));
@@ -704,6 +819,22 @@ TEST_F(Salvage, ASignalMidWalkLeavesTheNamesAsTheyWere) {
     nohup.signal(SIGHUP);
     EXPECT_EQ(nohup.finish(), run_tool({old_dat, dir.file("whole.dat")}).status);
     EXPECT_EQ(read_file(new_dat), read_file(dir.file("whole.dat")));
+    // Written in place, in a folder where nothing may be created, once its header is there: the
+    // signal empties it again, and no half-written file looks whole.
+    const std::string refusing = dir.file("refusing");
+    fs::create_directory(refusing);
+    write_file(refusing + "/new.dat", text("keep"));
+    if (std::system(("chattr +i " + refusing).c_str()) != 0) {
+        return require_or_skip("chattr +i needs root");
+    }
+    BackgroundRun in_place({old_dat, refusing + "/new.dat"});
+    for (int i = 0; i < 1000 && fs::file_size(refusing + "/new.dat") < 512; ++i) {
+        usleep(10000);
+    }
+    in_place.signal(SIGINT);
+    EXPECT_EQ(in_place.finish(), 128 + SIGINT);
+    EXPECT_EQ(std::system(("chattr -i " + refusing).c_str()), 0);
+    EXPECT_EQ(fs::file_size(refusing + "/new.dat"), 0u);
 }
 
 // The new file's name made a link to the damaged file while the tool runs: the damaged file is

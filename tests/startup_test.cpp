@@ -2,6 +2,7 @@
 // and the header block written to the new file.
 #include <gtest/gtest.h>
 #include <pwd.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -287,8 +288,11 @@ TEST_F(Startup, RefusesToWriteOverTheInput) {
     write_file(old_dat, old);
     fs::create_hard_link(old_dat, dir.file("hard.dat"));
     fs::create_symlink(old_dat, dir.file("soft.dat"));
+    fs::copy_file(old_dat, dir.file("copy.dat"));  // a copy with its times kept
+    fs::last_write_time(dir.file("copy.dat"), fs::last_write_time(old_dat));
     const std::string dotted = dir.path().string() + "/./old.dat";
-    for (const std::string& alias : {dotted, dir.file("hard.dat"), dir.file("soft.dat")}) {
+    for (const std::string& alias :
+         {dotted, dir.file("hard.dat"), dir.file("soft.dat"), dir.file("copy.dat")}) {
         auto r = run_tool({old_dat, alias});
         EXPECT_EQ(r.status, 2);
         EXPECT_EQ(r.err, alias + ": Same file as " + old_dat + "\n");
@@ -310,6 +314,35 @@ TEST_F(Startup, RefusesToWriteOverTheInput) {
         EXPECT_EQ(read_file(new_dat), text("keep"));
         EXPECT_EQ(read_file(old_dat), old);
     }
+    // The damaged file through an overlay, named by its lower layer, whose numbers differ: it
+    // would be replaced, or written in place where its folder refuses creation, while it is read.
+    const std::string layers = dir.file("layers");
+    fs::create_directory(layers);
+    if (mount("tmpfs", layers.c_str(), "tmpfs", 0, nullptr) != 0) {
+        return require_or_skip("cannot mount a tmpfs and an overlay: mount needs root");
+    }
+    for (const char* layer : {"/lower", "/upper", "/work", "/merged"}) {
+        fs::create_directory(layers + layer);
+    }
+    const std::string lower = layers + "/lower/old.dat";
+    const std::string merged = layers + "/merged/old.dat";
+    write_file(lower, old);
+    const std::string options =
+        "lowerdir=" + layers + "/lower,upperdir=" + layers + "/upper,workdir=" + layers + "/work";
+    ASSERT_EQ(mount("overlay", (layers + "/merged").c_str(), "overlay", 0, options.c_str()), 0);
+    for (const char* chattr : {"chattr -i ", "chattr +i "}) {
+        ASSERT_EQ(std::system((chattr + layers + "/lower").c_str()), 0);
+        for (const auto& [args, status] : {std::pair{std::vector<std::string>{merged, lower}, 2},
+                                           {{merged, new_dat, lower}, 3}}) {
+            const auto r = run_tool(args);
+            EXPECT_EQ(r.status, status);
+            EXPECT_EQ(r.err, lower + ": Same file as " + merged + "\n");
+            EXPECT_EQ(read_file(lower), old);
+        }
+    }
+    EXPECT_EQ(std::system(("chattr -i " + layers + "/lower").c_str()), 0);
+    umount2((layers + "/merged").c_str(), MNT_DETACH);
+    umount2(layers.c_str(), MNT_DETACH);
 }
 
 // Two names for one output, whether it exists yet or not: the deleted records would be written
@@ -445,11 +478,16 @@ TEST_F(Startup, BlockDevicesThatHoldTheInputOrTheReportAreRefused) {
               0);
     write_file(mnt + "/old.dat", image);
     const auto r = run_tool({mnt + "/old.dat", disk_device});
+    // Holding none of the damaged file, a mounted device is still not written: it is opened
+    // exclusively.
+    const auto mounted = run_tool({old_dat, disk_device});
     EXPECT_EQ(std::system(("umount " + mnt + "; losetup -d " + disk_device + " " + device).c_str()),
               0);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, disk_device + ": Same file as " + mnt + "/old.dat\n");
     EXPECT_EQ(read_file(old_dat), image);
+    EXPECT_EQ(mounted.status, 2);
+    EXPECT_EQ(mounted.err, disk_device + ": Device or resource busy\n");
 }
 
 // An attribute of the file at path, "" when it has none.
@@ -521,6 +559,7 @@ TEST_F(Startup, AReadOnlyDamagedFileSalvagesForItsOwner) {
     const std::string fresh = home + "/new.dat";
     const Bytes data = DatFile().active(text("read-only")).finish();
     write_file(old, data);
+    age(old);  // its salvage, the same bytes, is no copy of it made with its times kept
     for (const std::string& file : {home, old, home + "/datmend"}) {
         ASSERT_EQ(chown(file.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
     }
@@ -571,6 +610,11 @@ TEST_F(Startup, AReadOnlyDamagedFileSalvagesForItsOwner) {
         EXPECT_EQ(r.err, shared + planted + ": Permission denied\n");
     }
     EXPECT_EQ(read_file(shared + "/file"), text("nobody's"));
+    // In nobody's own shared folder, nobody's link is followed, as the kernel follows it.
+    ASSERT_EQ(chown(shared.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    fs::remove(fresh);
+    EXPECT_EQ(run_tool({old, shared + "/planted"}).status, 0);
+    EXPECT_EQ(read_file(fresh), renumbered({make_record(0, text("read-only"))}));
 }
 
 // Under a tight limit on memory the tool either cannot start, or says so and touches nothing, or

@@ -15,15 +15,15 @@
 #include "driver/failure.hpp"
 #include "driver/files.hpp"
 #include "driver/header_block.hpp"
-#include "driver/outputs.hpp"
 #include "driver/sinks.hpp"
 #include "driver/status_line.hpp"
+#include "outputs/commit.hpp"
+#include "outputs/outputs.hpp"
+#include "outputs/signals.hpp"
 #include "report/report.hpp"
 #include "salvage/header_judgement.hpp"
 #include "salvage/walk.hpp"
-#include "writer/commit.hpp"
 #include "writer/copy.hpp"
-#include "writer/temporaries.hpp"
 
 namespace datmend {
 
@@ -84,11 +84,16 @@ int answer(Console& console, const CommandLine& line) {
     return report_lost(console) ? kReportLost : kAnswered;
 }
 
+// The new file, which every table has.
+OutputFile& new_file_of(Outputs& outputs) {
+    return outputs.find(Output::Kind::patched)->file;
+}
+
 // The outputs completed: the new file's header patched, each flushed, given its owner, mode and
 // attributes and synced, then each closed, and only then every name changed, as one.
 WriteFailure finish_outputs(Outputs& outputs, const FileHeader& header, std::uint32_t new_eof,
                             Writer& report) {
-    OutputFile& new_file = outputs.new_file();
+    OutputFile& new_file = new_file_of(outputs);
     if (!new_file.writer().flush() || !patch_new_header(new_file, header, new_eof)) {
         return {&new_file.writer(), new_file.error()};
     }
@@ -115,12 +120,14 @@ WriteFailure finish_outputs(Outputs& outputs, const FileHeader& header, std::uin
 // failed.
 WriteFailure write_new_files(DamagedFile& file, const FileHeader& header, bool repair,
                              Outputs& outputs, Sinks& sinks, Writer& report, Results& results) {
-    Writer& new_file = outputs.new_file().writer();
+    Writer& new_file = new_file_of(outputs).writer();
+    Output* deleted_file = outputs.find(Output::Kind::streamed);
     Walk walk(file, frame_rules(header, file.physical_eof()), kHeaderBlockSize, &sinks);
     if (repair) {
         walk.repair_records();
     }
-    const WriteFailure failure = copy_records(walk, new_file, outputs.deleted_file(), sinks);
+    const WriteFailure failure = copy_records(
+        walk, new_file, deleted_file != nullptr ? &deleted_file->file.writer() : nullptr, sinks);
     sinks.finish_status_line();
     file.close();
     results = sinks.counted();
@@ -139,12 +146,12 @@ int salvage(const Surroundings& around, const Names& names, Console& console) {
     if (around.read) {
         file.set_read_function(around.read);
     }
-    Outputs outputs(names, *around.calls);
+    Outputs outputs = plan_files(names, *around.calls);
     const int report_fd = console.report.descriptor();
-    if (int status = open_damaged_file(names, file, report_fd, console.err)) {
+    if (int status = open_damaged_file(outputs, file, report_fd, console.err)) {
         return stop(console, status);
     }
-    if (int status = refuse_output_names(outputs, names.old_file, report_fd, console.err)) {
+    if (int status = refuse_output_names(outputs, file, report_fd, console.err)) {
         return stop(console, status);
     }
     const Banner banner{names.old_file, names.new_file, names.deleted_file};
@@ -164,9 +171,9 @@ int salvage(const Surroundings& around, const Names& names, Console& console) {
         const int status =
             judgement.verdict == HeaderVerdict::no_header ? kBadFileHeader : kRefusedHeader;
         stop(console, status);
-        return report_failure(
-            console.err, "datmend: " + names.old_file,
-            "not a data file: " + why_not_a_data_file(judgement, file.physical_eof()), status);
+        return report_not_a_data_file(console.err, names.old_file,
+                                      why_not_a_data_file(judgement, file.physical_eof()),
+                                      status);
     }
     if (int status = open_output_files(outputs, file, console.err)) {
         return stop(console, status);
@@ -176,7 +183,7 @@ int salvage(const Surroundings& around, const Names& names, Console& console) {
         sinks.discarded(
             {0, kFileHeaderSize - 1, Diagnosis{}, file.unreadable_in(0, kFileHeaderSize)});
     }
-    Writer& new_file = outputs.new_file().writer();
+    Writer& new_file = new_file_of(outputs).writer();
     if (!write_header_block(new_file, file, judgement.header)) {
         sinks.finish_status_line();
         return stop(console,
@@ -211,7 +218,7 @@ int datmend_main(int argc, char* argv[]) {
     if (!set_up_standard_descriptors()) {
         around.report_errnum = EBADF;
     }
-    remove_temporaries_on_fatal_signals();
+    clean_up_on_fatal_signals();
     try {
         return run_datmend(around, argc, argv);
     } catch (const std::bad_alloc&) {

@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "io/system_calls.hpp"
+#include "outputs/system_calls.hpp"
 #include "salvage/damaged_file.hpp"
 #include "salvage/findings.hpp"
 

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "io/writer.hpp"
+#include "outputs/output_file.hpp"
 #include "salvage/damaged_file.hpp"
 #include "salvage/header_judgement.hpp"
-#include "writer/output_file.hpp"
 
 namespace datmend {
 

@@ -86,7 +86,7 @@ int report_map_failure(std::FILE* err, const std::string& mapfile, const std::st
     if (fault.line != 0) {
         reason = "line " + std::to_string(fault.line) + ": " + reason;
     }
-    return report_failure(err, mapfile, reason, kOldOrNewFileFailed);
+    return report_failure(err, mapfile, reason.c_str(), kOldOrNewFileFailed);
 }
 
 }  // namespace datmend

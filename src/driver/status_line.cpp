@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "writer/temporaries.hpp"
+#include "outputs/signals.hpp"
 
 namespace datmend {
 

@@ -10,7 +10,7 @@
 #include <climits>
 #include <cstddef>
 
-#include "io/system_calls.hpp"
+#include "io/write_calls.hpp"
 
 namespace datmend {
 
@@ -22,7 +22,7 @@ inline int errno_or_eio() {
 
 // Writes the n bytes at data to fd through calls, again after a short write or an interruption.
 // Returns 0, or the error number of the failure.
-inline int write_all(const SystemCalls& calls, int fd, const void* data, std::size_t n) {
+inline int write_all(const WriteCalls& calls, int fd, const void* data, std::size_t n) {
     const auto* p = static_cast<const char*>(data);
     while (n > 0) {
         errno = 0;
@@ -40,7 +40,7 @@ inline int write_all(const SystemCalls& calls, int fd, const void* data, std::si
 // Writes count pieces in order, none of them empty, with as few writev(2) calls as the system
 // allows, again after a short write or an interruption. Returns 0, or the error number of the
 // failure. The pieces are used up: their bases and lengths move on as bytes are written.
-inline int writev_all(const SystemCalls& calls, int fd, iovec* pieces, std::size_t count) {
+inline int writev_all(const WriteCalls& calls, int fd, iovec* pieces, std::size_t count) {
     while (count > 0) {
         errno = 0;
         const int n = static_cast<int>(std::min<std::size_t>(count, IOV_MAX));

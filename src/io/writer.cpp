@@ -11,7 +11,7 @@
 
 namespace datmend {
 
-Writer::Writer(std::size_t capacity, int fd, const SystemCalls& calls)
+Writer::Writer(std::size_t capacity, int fd, const WriteCalls& calls)
     : calls_(calls),
       capacity_(capacity),
       buffer_(std::make_unique_for_overwrite<char[]>(capacity)),

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <memory>
 
-#include "io/system_calls.hpp"
+#include "io/write_calls.hpp"
 
 namespace datmend {
 
@@ -22,7 +22,7 @@ class Writer {
     // A writer with a buffer of capacity bytes, taken now, on descriptor fd (-1: none yet),
     // writing through calls.
     explicit Writer(std::size_t capacity, int fd = -1,
-                    const SystemCalls& calls = real_system_calls());
+                    const WriteCalls& calls = real_write_calls());
 
     void set_descriptor(int fd) { fd_ = fd; }
     int descriptor() const { return fd_; }
@@ -72,7 +72,7 @@ class Writer {
     bool write_through(const void* data, std::size_t n);
     bool put(const void* data, std::size_t n);
 
-    const SystemCalls& calls_;
+    const WriteCalls& calls_;
     std::size_t capacity_;
     std::unique_ptr<char[]> buffer_;
     int fd_;

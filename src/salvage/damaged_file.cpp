@@ -23,7 +23,12 @@ std::uint32_t sector_start(std::uint32_t offset) {
 DamagedFile::DamagedFile() : read_(::pread) {}
 
 bool DamagedFile::open(const char* name) {
-    fd_ = ::open(name, O_RDONLY | O_CLOEXEC);
+    return adopt(::open(name, O_RDONLY | O_CLOEXEC));
+}
+
+bool DamagedFile::adopt(int fd) {
+    close();
+    fd_ = fd;
     if (fd_ < 0) {
         return false;
     }

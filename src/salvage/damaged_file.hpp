@@ -37,6 +37,11 @@ class DamagedFile {
 
     // Opens name for reading; false with errno set when it cannot be opened.
     bool open(const char* name);
+    // Takes fd, a descriptor open for reading, as the file; false, errno as it is, when fd is -1.
+    bool adopt(int fd);
+    // The descriptor the file is read through, -1 once closed: for the checks that must judge
+    // the very file read.
+    int descriptor() const { return fd_; }
     // Takes the size of the file by seeking to its end; false with errno set when it cannot
     // seek. Reads stop at this size; if the file shrinks, the bytes it lost are unreadable.
     // What has been found unreadable is left as it is.

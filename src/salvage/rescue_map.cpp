@@ -6,7 +6,6 @@
 // rescue could not read the original's last sectors and the copy stops short.
 #include "salvage/rescue_map.hpp"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -241,21 +240,12 @@ Got next_line(std::FILE* map, std::array<char, kLongestMapLine>& line, std::size
 
 }  // namespace
 
-MapFault apply_rescue_map(const std::string& path, DamagedFile& file, std::uint64_t size_limit) {
-    // Opened without waiting for a writer: a FIFO that nobody writes is an empty map, not a run
-    // that hangs for ever; reads then wait for the data, as from a pipe (-m <(zcat map.gz)).
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    const int flags = fd < 0 ? -1 : fcntl(fd, F_GETFL);
-    std::FILE* map =
-        flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 ? nullptr : fdopen(fd, "r");
+MapFault apply_rescue_map(int fd, DamagedFile& file, std::uint64_t size_limit) {
+    std::FILE* map = fdopen(fd, "r");
     if (map == nullptr) {
-        const int errnum = errno;
-        if (fd >= 0) {
-            close(fd);
-        }
-        errno = errnum;
         MapFault fault = fault_at(0, Kind::unreadable);
         fault.errnum = errno;
+        ::close(fd);
         return fault;
     }
     MapReader reader(file, size_limit);

@@ -44,12 +44,12 @@ struct MapFault {
     bool ok() const { return kind == Kind::none; }
 };
 
-// Reads the mapfile at path and marks in file (measured) every sector that a block not rescued
-// touches. Where such blocks reach past the file's end, as when the rescue could not read the
-// original's last sectors and the copy stops short, the file is extended to the map's end, every
-// byte past the copy's end unreadable; a block that would make it size_limit bytes or longer is
-// refused. Reading stops at the first fault, and memory stays bounded whatever the map: a line
-// at a time, no longer than kLongestMapLine, and no block kept.
-MapFault apply_rescue_map(const std::string& path, DamagedFile& file, std::uint64_t size_limit);
+// Reads the mapfile open as fd, which it closes, and marks in file (measured) every sector that a
+// block not rescued touches. Where such blocks reach past the file's end, as when the rescue could
+// not read the original's last sectors and the copy stops short, the file is extended to the map's
+// end, every byte past the copy's end unreadable; a block that would make it size_limit bytes or
+// longer is refused. Reading stops at the first fault, and memory stays bounded whatever the map: a
+// line at a time, no longer than kLongestMapLine, and no block kept.
+MapFault apply_rescue_map(int fd, DamagedFile& file, std::uint64_t size_limit);
 
 }  // namespace datmend

@@ -1,6 +1,6 @@
 // Block devices are followed through /sys/dev/block: a partition to its disk, and a loop device
 // to the file behind it (loop/backing_file), which may be a block device again.
-#include "driver/aliases.hpp"
+#include "outputs/aliases.hpp"
 
 #include <linux/major.h>
 #include <sys/sysmacros.h>
@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <optional>
+#include <string>
 
 namespace datmend {
 
@@ -15,6 +16,16 @@ namespace {
 
 // Loop devices stacked deeper than this are not followed further.
 constexpr int kDeepestStack = 8;
+
+// The status of the file a path of /sys, or the file behind a loop device, leads to; nullopt
+// when there is none.
+std::optional<struct stat> stat_of(const std::string& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+        return std::nullopt;
+    }
+    return st;
+}
 
 std::string sysfs_of(dev_t dev) {
     return "/sys/dev/block/" + std::to_string(major(dev)) + ":" + std::to_string(minor(dev));
@@ -89,14 +100,6 @@ void add_device(Footprint& f, dev_t dev, bool stands, int depth) {
 
 }  // namespace
 
-std::optional<struct stat> stat_of(const std::string& name) {
-    struct stat st;
-    if (stat(name.c_str(), &st) != 0) {
-        return std::nullopt;
-    }
-    return st;
-}
-
 Footprint stands_on(const struct stat& st) {
     Footprint f;
     if (S_ISBLK(st.st_mode)) {
@@ -132,21 +135,6 @@ bool overlaps(const Footprint& reach, const Footprint& stand) {
         }
     }
     return false;
-}
-
-bool same_file(const std::string& a, const OutputTarget& target_a, const std::string& b,
-               const OutputTarget& target_b) {
-    const auto sa = stat_of(a);
-    const auto sb = stat_of(b);
-    // A name not yet taken stands on the folder it is to be created in.
-    const auto on_a = sa ? sa : stat_of(target_a.folder);
-    const auto on_b = sb ? sb : stat_of(target_b.folder);
-    if ((sa && on_b && overlaps(reaches(*sa), stands_on(*on_b))) ||
-        (sb && on_a && overlaps(reaches(*sb), stands_on(*on_a)))) {
-        return true;
-    }
-    return !sa && !sb && !target_a.entry.empty() && target_a.entry == target_b.entry && on_a &&
-           on_b && on_a->st_dev == on_b->st_dev && on_a->st_ino == on_b->st_ino;
 }
 
 }  // namespace datmend

@@ -1,19 +1,17 @@
 // The real system calls behind the output side's seam.
-#include "io/system_calls.hpp"
+#include "outputs/system_calls.hpp"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
-
-#include <cstdio>
 
 namespace datmend {
 
 const SystemCalls& real_system_calls() {
     static const SystemCalls calls{
-        ::write,
-        ::writev,
+        {::write, ::writev},
         ::pwrite,
         [](int folder, const char* name, int flags, mode_t mode) {
             return ::openat(folder, name, flags, mode);
@@ -22,6 +20,8 @@ const SystemCalls& real_system_calls() {
         ::fchown,
         ::fchmod,
         ::fsetxattr,
+        ::flistxattr,
+        ::fgetxattr,
         ::close,
         ::renameat2,
         ::linkat,

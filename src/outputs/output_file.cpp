@@ -1,17 +1,18 @@
 // Temporary files: created exclusively beside the name, through the folder's descriptor, and
 // given everything the name is to have before the name changes: data synced, owner, group, mode
-// and attributes. Only a folder that refuses creation has a file written in place.
-#include "writer/output_file.hpp"
+// and attributes. Only a folder that refuses creation has an existing regular file written in
+// place, through the descriptor the name was found by.
+#include "outputs/output_file.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 #include "io/write_all.hpp"
-#include "writer/temporaries.hpp"
+#include "outputs/signals.hpp"
+#include "outputs/temporaries.hpp"
 
 namespace datmend {
 
@@ -30,23 +31,20 @@ bool is_refused_creation(int errnum) {
 
 }  // namespace
 
-int OutputFile::open(const std::string& name, const OutputTarget& target, mode_t mode) {
-    struct stat st;
-    const bool exists = stat(name.c_str(), &st) == 0;
-    if (!exists && errno != ENOENT) {
-        return errno;
-    }
-    // A device or a pipe is written where it is; so is a name that is no file's (a folder's).
+int OutputFile::open(const Target& target, mode_t mode) {
+    const bool exists = target.exists();
+    const struct stat& st = target.st;
+    // A device or a pipe is written where it is; so is a name that is no file's.
     if ((exists && !S_ISREG(st.st_mode)) || target.entry.empty()) {
-        return open_in_place(name, exists ? st.st_mode : S_IFREG);
+        return open_in_place(target, exists ? st.st_mode : S_IFREG);
     }
-    folder_ = ::open(target.folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    folder_ = fcntl(target.folder, F_DUPFD_CLOEXEC, 0);
     if (folder_ < 0) {
         return errno;
     }
     entry_ = target.entry;
     if (exists) {
-        if (const int errnum = read_attributes(target.path)) {
+        if (const int errnum = read_attributes(target)) {
             close_folder();
             return errnum;
         }
@@ -62,7 +60,7 @@ int OutputFile::open(const std::string& name, const OutputTarget& target, mode_t
         if (!exists || !is_refused_creation(errnum)) {
             return errnum;  // a full disk or a long name is no reason to write over the file
         }
-        return open_in_place(name, st.st_mode);
+        return open_in_place(target, st.st_mode);
     }
     in_place_ = false;
     replaces_ = exists;
@@ -73,10 +71,14 @@ int OutputFile::open(const std::string& name, const OutputTarget& target, mode_t
     return 0;
 }
 
-// A block device is taken exclusively, which the system refuses while it is mounted or held. A
-// regular file is emptied only once every output is open (empty_in_place()).
-int OutputFile::open_in_place(const std::string& name, mode_t kind) {
-    const int fd = ::open(name.c_str(), O_WRONLY | O_CLOEXEC | (S_ISBLK(kind) ? O_EXCL : 0));
+// The very file the name was found to lead to, through its descriptor. A block device is taken
+// exclusively, which the system refuses while it is mounted or held. A regular file is emptied
+// only once every output is open (empty_in_place()).
+int OutputFile::open_in_place(const Target& target, mode_t kind) {
+    if (!target.exists()) {
+        return ENOENT;  // a name of a folder that is not there
+    }
+    const int fd = reopen(target, O_WRONLY | (S_ISBLK(kind) ? O_EXCL : 0));
     if (fd < 0) {
         return errno;
     }
@@ -90,7 +92,10 @@ int OutputFile::empty_in_place() {
     if (!in_place_ || fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         return 0;
     }
-    emptied_ = true;
+    emptier_ = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (emptier_ < 0 || !list_emptied(emptier_)) {
+        return emptier_ < 0 ? errno : EMFILE;
+    }
     return ftruncate(fd, 0) == 0 ? 0 : errno;
 }
 
@@ -102,16 +107,29 @@ void OutputFile::close_folder() {
 }
 
 // Taken before anything is created, so that a file whose attributes cannot be read is refused
-// while nothing has changed.
-int OutputFile::read_attributes(const std::string& path) {
-    const ssize_t size = llistxattr(path.c_str(), nullptr, 0);
+// while nothing has changed; read from the file itself, through its descriptor.
+int OutputFile::read_attributes(const Target& target) {
+    const int fd = reopen(target, O_RDONLY | O_NONBLOCK);
+    if (fd < 0) {
+        return errno;
+    }
+    const int errnum = read_attributes_of(fd);
+    ::close(fd);
+    return errnum;
+}
+
+// A filesystem without extended attributes (ENOTSUP) has none to keep.
+int OutputFile::read_attributes_of(int fd) {
+    errno = 0;
+    const ssize_t size = calls_.flistxattr(fd, nullptr, 0);
     if (size < 0) {
-        return errno == ENOTSUP ? 0 : errno;
+        return errno == ENOTSUP ? 0 : errno_or_eio();
     }
     std::string names(static_cast<std::size_t>(size), '\0');
-    const ssize_t listed = llistxattr(path.c_str(), names.data(), names.size());
+    errno = 0;
+    const ssize_t listed = calls_.flistxattr(fd, names.data(), names.size());
     if (listed < 0) {
-        return errno;
+        return errno == ENOTSUP ? 0 : errno_or_eio();
     }
     names.resize(static_cast<std::size_t>(listed));
     for (std::size_t at = 0; at < names.size(); at = names.find('\0', at) + 1) {
@@ -119,10 +137,11 @@ int OutputFile::read_attributes(const std::string& path) {
         if (!is_kept_attribute(attribute)) {
             continue;
         }
-        const ssize_t n = lgetxattr(path.c_str(), attribute.c_str(), nullptr, 0);
+        errno = 0;
+        const ssize_t n = calls_.fgetxattr(fd, attribute.c_str(), nullptr, 0);
         std::string value(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
-        if (n < 0 || lgetxattr(path.c_str(), attribute.c_str(), value.data(), value.size()) != n) {
-            return errno != 0 ? errno : EIO;
+        if (n < 0 || calls_.fgetxattr(fd, attribute.c_str(), value.data(), value.size()) != n) {
+            return errno_or_eio();
         }
         attributes_.emplace_back(attribute, std::move(value));
     }
@@ -206,19 +225,49 @@ bool OutputFile::close() {
     return calls_.close(fd) == 0 || fail(errno_or_eio());
 }
 
+void OutputFile::name_aside() {
+    aside_ = hidden_name_for(entry_);
+}
+
+void OutputFile::release_temporary() {
+    temporary_.clear();
+}
+
+void OutputFile::not_changed_back(int errnum, const std::string* kept) {
+    undo_errnum_ = errnum;
+    kept_ = kept;
+    if (kept == &temporary_) {
+        forget_temporary(folder_, temporary_);  // never to be removed now
+    }
+}
+
+void OutputFile::settle() {
+    if (emptier_ >= 0) {
+        unlist_emptied(emptier_);
+        ::close(emptier_);
+        emptier_ = -1;
+    }
+    release_temporary();
+}
+
 void OutputFile::discard() {
     const int fd = writer_.descriptor();
     if (fd >= 0) {
-        if (emptied_ && ftruncate(fd, 0) != 0) {
-            // The failure that brought us here is what gets reported.
-        }
         ::close(fd);
         writer_.set_descriptor(-1);
     }
-    if (!temporary_.empty()) {
-        remove_temporary(folder_, temporary_);
-        temporary_.clear();
+    if (emptier_ >= 0) {
+        if (ftruncate(emptier_, 0) != 0) {
+            // The failure that brought us here is what gets reported.
+        }
+        unlist_emptied(emptier_);
+        ::close(emptier_);
+        emptier_ = -1;
     }
+    if (!temporary_.empty() && kept_ != &temporary_) {
+        remove_temporary(folder_, temporary_);
+    }
+    temporary_.clear();
     close_folder();
 }
 
