@@ -172,8 +172,7 @@ int salvage(const Surroundings& around, const Names& names, Console& console) {
             judgement.verdict == HeaderVerdict::no_header ? kBadFileHeader : kRefusedHeader;
         stop(console, status);
         return report_not_a_data_file(console.err, names.old_file,
-                                      why_not_a_data_file(judgement, file.physical_eof()),
-                                      status);
+                                      why_not_a_data_file(judgement, file.physical_eof()), status);
     }
     if (int status = open_output_files(outputs, file, console.err)) {
         return stop(console, status);
