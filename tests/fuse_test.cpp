@@ -4,21 +4,26 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
+#include "driver/status_line.hpp"
 #include "support.hpp"
 
 extern char** environ;
 
 using namespace testkit;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -120,9 +125,14 @@ TEST_F(FailingDisk, UnreadableSectorsCostOnlyTheRecordsTheyTouch) {
     EXPECT_EQ(read_file(new_dat), e.new_file);
 }
 
-// What a terminal shows after out: its lines, without the blanks at their ends.
-std::vector<std::string> screen(const std::string& out) {
-    std::vector<std::string> lines{""};
+// What a terminal shows after out: its lines, without the blanks at their ends. With a width,
+// writing past it wraps to a new line, and the lines shown before are cut to it, as a terminal
+// made narrower cuts them.
+std::vector<std::string> screen(const std::string& out, std::size_t width = std::string::npos,
+                                std::vector<std::string> lines = {""}) {
+    for (std::string& line : lines) {
+        line = line.substr(0, width);
+    }
     std::size_t column = 0;
     for (const char c : out) {
         if (c == '\r' || c == '\n') {
@@ -130,6 +140,9 @@ std::vector<std::string> screen(const std::string& out) {
             if (c == '\n') {
                 lines.emplace_back();
             }
+        } else if (column == width) {
+            lines.emplace_back(1, c);
+            column = 1;
         } else if (column < lines.back().size()) {
             lines.back()[column++] = c;
         } else {
@@ -142,6 +155,51 @@ std::vector<std::string> screen(const std::string& out) {
     }
     return lines;
 }
+
+// A pseudo-terminal for the tool's standard error, its output read as it comes.
+class Terminal {
+  public:
+    Terminal() : master_(posix_openpt(O_RDWR | O_NOCTTY)) {
+        if (master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0) {
+            line = open(ptsname(master_), O_RDWR | O_NOCTTY);
+        }
+        reader_ = std::thread([this] {
+            char buf[4096];
+            for (ssize_t n; (n = read(master_, buf, sizeof buf)) > 0;) {
+                const std::lock_guard<std::mutex> lock(guard_);
+                shown_.append(buf, static_cast<std::size_t>(n));
+            }
+        });
+    }
+    ~Terminal() { close_line(); }
+    Terminal(const Terminal&) = delete;
+    Terminal& operator=(const Terminal&) = delete;
+
+    const char* name() const { return ptsname(master_); }
+    // What it has shown from at on, so far.
+    std::string shown_from(std::size_t at) {
+        const std::lock_guard<std::mutex> lock(guard_);
+        return shown_.substr(std::min(at, shown_.size()));
+    }
+    // Everything it has shown, once nobody writes to it any more.
+    std::string close_line() {
+        if (line >= 0) {
+            close(line);
+            line = -1;
+            reader_.join();
+            close(master_);
+        }
+        return shown_;
+    }
+
+    int line = -1;  // the terminal's side of the tool
+
+  private:
+    int master_;
+    std::mutex guard_;
+    std::string shown_;
+    std::thread reader_;
+};
 
 // A salvage slow enough to say where it is, as a failing disk's is, with standard error on a
 // terminal: the status line is drawn there and erased, leaving nothing; with the report on the
@@ -163,28 +221,101 @@ TEST_F(FailingDisk, ALongRunShowsWhereItIsOnATerminalAndLeavesNothingThere) {
     if (!mount_or_skip(sector_ranges(bad, laid.file.size(), flags), 150)) {
         return;
     }
-    const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_TRUE(terminal >= 0 && grantpt(terminal) == 0 && unlockpt(terminal) == 0);
-    const int line = open(ptsname(terminal), O_RDWR | O_NOCTTY);
-    std::string shown;
-    std::thread reader([&] {
-        char buf[4096];
-        for (ssize_t n; (n = read(terminal, buf, sizeof buf)) > 0;) {
-            shown.append(buf, static_cast<std::size_t>(n));
+    Terminal terminal;
+    const int line = terminal.line;
+    const auto shown_from = [&](std::size_t at) { return terminal.shown_from(at); };
+    // Waits until the terminal shows a line of the run from at on, at least as long as wide.
+    const auto wait_for_line = [&](std::size_t at, std::size_t wide) {
+        for (int i = 0; i < 1000; ++i) {
+            const std::string s = shown_from(at);
+            const std::size_t copied = s.rfind(" copied ");
+            if (copied != std::string::npos && s.size() - s.rfind('\r', copied) >= wide) {
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-    });
+    };
+    const auto set_width = [&](unsigned short columns) {
+        const winsize size{24, columns, 0, 0};
+        ioctl(line, TIOCSWINSZ, &size);
+    };
     Stdio on_terminal;
     on_terminal.err_fd = line;
+    const auto started = std::chrono::steady_clock::now();
     const auto r = run_tool({on_disk, new_dat}, on_terminal);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+    const std::string alone = shown_from(0);
+    EXPECT_NE(alone.find(" copied "), std::string::npos);
+    EXPECT_EQ(screen(alone), std::vector<std::string>{""});
+    EXPECT_LE(std::count(alone.begin(), alone.end(), '%'), 5 * took.count() + 1);  // a % a line
+    // With the report on the same terminal, the terminal shows the report alone.
     on_terminal.out_fd = line;
-    const std::size_t apart = shown.size();
+    std::size_t at = alone.size();
     EXPECT_EQ(run_tool({on_disk, new_dat}, on_terminal).status, r.status);
-    close(line);
-    reader.join();
-    close(terminal);
-    EXPECT_NE(shown.find(" copied "), std::string::npos);
-    EXPECT_EQ(screen(shown.substr(0, apart)), std::vector<std::string>{""});
-    EXPECT_EQ(screen(shown.substr(apart)), screen(r.out));
+    EXPECT_EQ(screen(shown_from(at)), screen(r.out));
+    // Off a terminal, nothing at all.
+    EXPECT_EQ(run_tool({on_disk, new_dat}).err, "");
+    // A fatal signal takes the line with it; a terminal made narrower keeps no piece of it.
+    at = shown_from(0).size();
+    BackgroundRun killed({on_disk, new_dat}, line);
+    wait_for_line(at, 1);
+    killed.signal(SIGINT);
+    EXPECT_EQ(killed.finish(), 128 + SIGINT);
+    EXPECT_EQ(screen(shown_from(at)), std::vector<std::string>{""});
+    set_width(120);
+    at = shown_from(0).size();
+    BackgroundRun narrowed({on_disk, new_dat}, line);
+    wait_for_line(at, 60);
+    const std::string wide = shown_from(at);
+    set_width(40);
+    narrowed.signal(SIGWINCH);
+    EXPECT_EQ(narrowed.finish(), r.status);
+    EXPECT_EQ(screen(shown_from(at + wide.size()), 40, screen(wide)), std::vector<std::string>{""});
+    // In the background of the terminal that is its own, the run draws nothing, so that a
+    // terminal that stops what writes there from the background (stty tostop) does not stop it.
+    const pid_t leader = fork();
+    if (leader == 0) {
+        setsid();
+        const int own = open(terminal.name(), O_RDWR);  // the session's terminal
+        termios modes{};
+        tcgetattr(own, &modes);
+        modes.c_lflag |= TOSTOP;
+        tcsetattr(own, TCSANOW, &modes);
+        const pid_t job = fork();
+        if (job == 0) {
+            setpgid(0, 0);  // a job of its own, not the foreground
+            dup2(own, 2);
+            dup2(open("/dev/null", O_WRONLY), 1);
+            execl(DATMEND_BINARY, DATMEND_BINARY, on_disk.c_str(), "/dev/null", nullptr);
+            _exit(127);
+        }
+        setpgid(job, job);
+        int wstatus = 0;
+        const bool stopped = waitpid(job, &wstatus, WUNTRACED) > 0 && WIFSTOPPED(wstatus);
+        kill(job, SIGKILL);
+        _exit(stopped ? 1 : 0);
+    }
+    int wstatus = -1;
+    EXPECT_EQ(waitpid(leader, &wstatus, 0), leader);
+    EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0) << wstatus;
+}
+
+// Told where the reading is a thousand times a second, the line is drawn at most five times a
+// second, from the first second on.
+TEST(StatusLine, IsDrawnAtMostFiveTimesASecond) {
+    Terminal terminal;
+    const auto started = std::chrono::steady_clock::now();
+    {
+        datmend::StatusLine status(terminal.line, 1u << 30, -1);
+        for (std::uint32_t at = 0; std::chrono::steady_clock::now() - started < 2s; at += 1000) {
+            status.reached(at);
+            std::this_thread::sleep_for(1ms);
+        }
+    }
+    const std::string shown = terminal.close_line();
+    const auto lines = std::count(shown.begin(), shown.end(), '%');
+    EXPECT_GE(lines, 3);
+    EXPECT_LE(lines, 6);
 }
 
 // The standard advice followed: the failing file rescued with GNU ddrescue, and the copy salvaged

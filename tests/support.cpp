@@ -107,7 +107,7 @@ RunResult run_tool(const std::vector<std::string>& args, const Stdio& io) {
     return r;
 }
 
-BackgroundRun::BackgroundRun(const std::vector<std::string>& args) {
+BackgroundRun::BackgroundRun(const std::vector<std::string>& args, int err_fd) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
         throw std::runtime_error("pipe failed");
@@ -115,7 +115,12 @@ BackgroundRun::BackgroundRun(const std::vector<std::string>& args) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    if (err_fd >= 0) {
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions, err_fd, 2);
+    } else {
+        posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    }
     std::vector<std::string> argv_strings{DATMEND_BINARY};
     argv_strings.insert(argv_strings.end(), args.begin(), args.end());
     const std::vector<char*> argv = argv_of(argv_strings);

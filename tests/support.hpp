@@ -74,7 +74,9 @@ RunResult run_tool(const std::vector<std::string>& args, const Stdio& io = {});
 // in the middle of its walk.
 class BackgroundRun {
   public:
-    explicit BackgroundRun(const std::vector<std::string>& args);
+    // With err_fd, standard error goes there and standard output to /dev/null instead.
+    explicit BackgroundRun(const std::vector<std::string>& args, int err_fd = -1);
+    pid_t pid() const { return pid_; }
     ~BackgroundRun();
     BackgroundRun(const BackgroundRun&) = delete;
     BackgroundRun& operator=(const BackgroundRun&) = delete;

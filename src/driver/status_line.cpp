@@ -1,13 +1,17 @@
 // The line is drawn with a carriage return and blanks only, no other control sequence, cut to the
 // terminal's width so that it never wraps; a line that cannot be written is no failure of the
-// run.
+// run. Ctrl-Z takes it away before the run stops, and a narrower terminal has it erased and drawn
+// again to the new width.
 #include "driver/status_line.hpp"
 
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -51,12 +55,12 @@ std::string format_line(std::uint32_t position, std::uint32_t size, double secon
     return line + text;
 }
 
-// The columns the line may take: one short of the terminal's width, so that it never wraps.
-std::size_t width_of(int fd) {
+// The terminal's width, at most as wide as the eraser's blanks.
+std::size_t columns_of(int fd) {
     winsize size{};
     const std::size_t columns =
         ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
-    return std::min<std::size_t>(columns - 1, 500);
+    return std::min<std::size_t>(columns, 500);
 }
 
 void write_all_of(int fd, const char* data, std::size_t n) {
@@ -67,6 +71,62 @@ void write_all_of(int fd, const char* data, std::size_t n) {
         }
         data += done;
         n -= static_cast<std::size_t>(done);
+    }
+}
+
+// True unless fd is the controlling terminal and another process group is in its foreground: a
+// background job that writes there would be stopped (stty tostop) or draw over the foreground's
+// lines.
+bool in_foreground(int fd) {
+    const pid_t foreground = tcgetpgrp(fd);
+    return foreground == -1 || foreground == getpgrp();
+}
+
+// What the line's signal handlers must reach, and only they: the one state of this file that is
+// not passed around. The eraser of the line as drawn (n 0 when none is), and what happened.
+struct LineState {
+    int fd = -1;
+    const char* eraser = nullptr;
+    volatile std::sig_atomic_t n = 0;
+    volatile std::sig_atomic_t erased = 0;   // by a stop: the line is no longer on the terminal
+    volatile std::sig_atomic_t resized = 0;  // the terminal's width has changed
+};
+LineState g_line;
+
+// Ctrl-Z: the line is taken off the terminal, then the run stops as the signal would have
+// stopped it; when it is continued, it goes on from here.
+extern "C" void erase_and_stop(int signal) {
+    const int saved = errno;
+    if (g_line.n > 0 && write(g_line.fd, g_line.eraser, static_cast<std::size_t>(g_line.n)) > 0) {
+        g_line.erased = 1;
+    }
+    struct sigaction stop {};
+    stop.sa_handler = SIG_DFL;
+    sigemptyset(&stop.sa_mask);
+    struct sigaction mine {};
+    sigaction(signal, &stop, &mine);
+    sigset_t just;
+    sigemptyset(&just);
+    sigaddset(&just, signal);
+    sigprocmask(SIG_UNBLOCK, &just, nullptr);
+    raise(signal);  // stopped here until SIGCONT
+    sigaction(signal, &mine, nullptr);
+    errno = saved;
+}
+
+extern "C" void note_resize(int) {
+    g_line.resized = 1;
+}
+
+// Installs handler for signal unless it was ignored when the run started; the handler it had
+// goes to before.
+void take_signal(int signal, void (*handler)(int), struct sigaction& before) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN) {
+        sigaction(signal, &action, nullptr);
     }
 }
 
@@ -83,6 +143,10 @@ StatusLine::StatusLine(int fd, std::uint32_t size, int shared_with)
     struct stat text;
     shared_ = isatty(shared_with) == 1 && fstat(fd_, &line) == 0 &&
               fstat(shared_with, &text) == 0 && line.st_rdev == text.st_rdev;
+    g_line.fd = fd_;
+    g_line.eraser = eraser_.data();
+    take_signal(SIGTSTP, erase_and_stop, stop_before_);
+    take_signal(SIGWINCH, note_resize, resize_before_);
 }
 
 void StatusLine::records(const RecordRun& run) {
@@ -101,6 +165,14 @@ void StatusLine::reached(std::uint32_t offset) {
     if (!on_) {
         return;
     }
+    if (g_line.erased != 0) {
+        g_line.erased = 0;
+        forget_line();  // a stop took it away
+    }
+    if (g_line.resized != 0) {
+        g_line.resized = 0;
+        erase();  // over as much of it as the new width still shows
+    }
     const auto now = Clock::now();
     if (now - start_ < kQuiet || (drawn_ && now - drawn_at_ < kBetween)) {
         return;
@@ -110,19 +182,27 @@ void StatusLine::reached(std::uint32_t offset) {
     draw();
 }
 
-// Cut to the width, and over what is left of a longer line drawn before it.
+// One column short of the width, so that it never wraps, and over what is left of a longer line
+// drawn before it, as much of it as the terminal shows: a terminal made narrower has cut it.
 void StatusLine::draw() {
+    if (!in_foreground(fd_)) {
+        return;
+    }
+    const std::size_t columns = columns_of(fd_);
     const double seconds = std::chrono::duration<double>(drawn_at_ - start_).count();
     const std::string line = format_line(position_, size_, seconds, active_, dumped_, unreadable_);
-    const std::string text = line.substr(0, width_of(fd_));
+    const std::string text = line.substr(0, columns - 1);
+    shown_ = std::min(shown_, columns);
     std::string out = "\r" + text;
     if (text.size() < shown_) {
         out.append(shown_ - text.size(), ' ');
     }
     shown_ = std::max(shown_, text.size());
+    g_line.n = 0;  // the eraser is rewritten
     eraser_[0] = '\r';
     std::memset(eraser_.data() + 1, ' ', shown_);
     eraser_[shown_ + 1] = '\r';
+    g_line.n = static_cast<std::sig_atomic_t>(shown_ + 2);
     write_on_fatal_signal(fd_, eraser_.data(), shown_ + 2);
     write_all_of(fd_, out.data(), out.size());
 }
@@ -131,14 +211,28 @@ void StatusLine::erase() {
     if (shown_ == 0) {
         return;
     }
-    write_all_of(fd_, eraser_.data(), shown_ + 2);
+    if (in_foreground(fd_)) {
+        const std::size_t n = std::min(shown_, columns_of(fd_));
+        eraser_[n + 1] = '\r';
+        write_all_of(fd_, eraser_.data(), n + 2);
+    }
+    forget_line();
+}
+
+void StatusLine::forget_line() {
+    g_line.n = 0;
     write_on_fatal_signal(fd_, nullptr, 0);
     shown_ = 0;
 }
 
 void StatusLine::finish() {
+    if (!on_) {
+        return;
+    }
     erase();
     on_ = false;
+    sigaction(SIGTSTP, &stop_before_, nullptr);
+    sigaction(SIGWINCH, &resize_before_, nullptr);
 }
 
 }  // namespace datmend

@@ -5,6 +5,8 @@
 // is what a run without it leaves. Off a terminal it writes nothing at all.
 #pragma once
 
+#include <signal.h>
+
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -41,6 +43,7 @@ class StatusLine final : public Findings {
 
   private:
     void draw();
+    void forget_line();
 
     int fd_;
     bool on_;
@@ -56,6 +59,9 @@ class StatusLine final : public Findings {
     std::size_t shown_ = 0;  // columns the terminal shows of the line now
     // "\r", shown_ blanks and "\r": what takes the line away, even from a signal handler.
     std::array<char, 512> eraser_{};
+    // The handlers of SIGTSTP and SIGWINCH before the line's own, put back by finish().
+    struct sigaction stop_before_ {};
+    struct sigaction resize_before_ {};
 };
 
 }  // namespace datmend
