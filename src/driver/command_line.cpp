@@ -54,6 +54,14 @@ constexpr Option kOptions[] = {
     {'r', "repair", nullptr,
      "take a record whose only damage is its length or its\n"
      "trailer, repaired, where the records after it agree"},
+    {'n', "dry-run", nullptr,
+     "write no file, but the lost map: report what a salvage\n"
+     "would do; only old_file need be named"},
+    {'l', "lost-map", "FILE",
+     "write to FILE a GNU ddrescue map of old_file: + where\n"
+     "the salvage kept the bytes, - where it dumped them"},
+    {'s', "squeeze", nullptr, "in a dump, a row that repeats the row before as *"},
+    {'q', "quiet", nullptr, "leave the dumps' rows out of the report"},
     {'h', "help", nullptr, "print this help and exit"},
     {'V', "version", nullptr, "print the version and the license and exit"},
 };
@@ -115,6 +123,24 @@ CommandLine parse_command_line(int argc, char* argv[]) {
             case 'r':
                 line.names.repair = true;
                 break;
+            case 'n':
+                line.names.dry_run = true;
+                break;
+            case 'l':
+                if (*optarg == '\0') {
+                    line.request = Request::bad_option;
+                    line.problem = long_index >= 0 ? "option '--lost-map' requires an argument"
+                                                   : "option requires an argument -- 'l'";
+                    return line;
+                }
+                line.names.lost_map = optarg;
+                break;
+            case 's':
+                line.names.squeeze = true;
+                break;
+            case 'q':
+                line.names.quiet = true;
+                break;
             case 'h':
                 line.request = Request::help;
                 return line;
@@ -130,14 +156,21 @@ CommandLine parse_command_line(int argc, char* argv[]) {
         names.emplace_back(words[static_cast<std::size_t>(optind)]);
     }
     line.names_given = names.size();
-    if (names.size() < 2 || names.size() > 3) {
+    // A dry run writes no file, so it needs none but old_file.
+    if (names.size() < (line.names.dry_run ? 1u : 2u) || names.size() > 3) {
         line.request = Request::wrong_count;
         return line;
     }
     line.names.old_file = names[0];
-    line.names.new_file = names[1];
+    if (names.size() >= 2) {
+        line.names.new_file = names[1];
+    }
     if (names.size() == 3) {
         line.names.deleted_file = names[2];
+    }
+    for (int i = 1; i < argc; ++i) {
+        line.names.typed += ' ';
+        line.names.typed += argv[i];
     }
     line.request = Request::salvage;
     return line;

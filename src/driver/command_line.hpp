@@ -1,7 +1,7 @@
 // The command line, read as GNU tools read theirs: options anywhere among the names until --,
 // from one table that also gives --help its options text and the bash completion its words.
-// [ -r ] [ -m mapfile ] [ -- ] old_file new_file [ del-rec_file ], or -h / --help or
-// -V / --version; and the texts printed for it.
+// [ -r ] [ -n ] [ -s | -q ] [ -m mapfile ] [ -l lost.map ] [ -- ] old_file new_file
+// [ del-rec_file ], or -h / --help or -V / --version; and the texts printed for it.
 #pragma once
 
 #include <cstddef>
@@ -24,10 +24,15 @@ enum class Request {
 // The files a salvage is given, as named on the command line.
 struct Names {
     std::string old_file;
-    std::string new_file;
+    std::optional<std::string> new_file;      // always given but for a dry run
     std::optional<std::string> deleted_file;  // the third file name, when given
     std::optional<std::string> mapfile;       // the rescued copy's map, when given
+    std::optional<std::string> lost_map;      // -l: where to write the map of what was lost
     bool repair = false;                      // -r: records damaged in their framing alone
+    bool dry_run = false;                     // -n: no file written but the lost map
+    bool squeeze = false;                     // -s: a dump's repeated rows as "*"
+    bool quiet = false;                       // -q: no dump rows
+    std::string typed;  // every word after the program's name, each after a blank
 };
 
 struct CommandLine {

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include "driver/command_line.hpp"
@@ -20,6 +21,7 @@
 #include "outputs/commit.hpp"
 #include "outputs/outputs.hpp"
 #include "outputs/signals.hpp"
+#include "report/lost_map.hpp"
 #include "report/report.hpp"
 #include "salvage/header_judgement.hpp"
 #include "salvage/walk.hpp"
@@ -84,18 +86,39 @@ int answer(Console& console, const CommandLine& line) {
     return report_lost(console) ? kReportLost : kAnswered;
 }
 
-// The new file, which every table has.
-OutputFile& new_file_of(Outputs& outputs) {
-    return outputs.find(Output::Kind::patched)->file;
-}
+// The room a dry run's writers take: that of the longest record, which the copy loop takes whole.
+constexpr std::size_t kDryBufferSize = std::size_t{128} << 10;
 
-// The outputs completed: the new file's header patched, each flushed, given its owner, mode and
-// attributes and synced, then each closed, and only then every name changed, as one.
+// Where the records go: the outputs' writers, or in a dry run, writers that count what they are
+// given and keep none of it. The deleted records' data goes nowhere in a dry run.
+struct Destinations {
+    Destinations(Outputs& outputs, bool dry_run) {
+        if (dry_run) {
+            new_file = &discarded.emplace(kDryBufferSize, -1, discarding_write_calls());
+            return;
+        }
+        new_file = &outputs.find(Output::Kind::patched)->file.writer();
+        if (Output* deleted = outputs.find(Output::Kind::streamed)) {
+            deleted_file = &deleted->file.writer();
+        }
+    }
+    bool dry() const { return discarded.has_value(); }
+
+    std::optional<Writer> discarded;
+    Writer* new_file = nullptr;
+    Writer* deleted_file = nullptr;
+};
+
+// The outputs completed: the new file's header patched (but in a dry run, which has none), each
+// flushed, given its owner, mode and attributes and synced, then each closed, and only then
+// every name changed, as one.
 WriteFailure finish_outputs(Outputs& outputs, const FileHeader& header, std::uint32_t new_eof,
-                            Writer& report) {
-    OutputFile& new_file = new_file_of(outputs);
-    if (!new_file.writer().flush() || !patch_new_header(new_file, header, new_eof)) {
-        return {&new_file.writer(), new_file.error()};
+                            bool dry_run, Writer& report) {
+    if (!dry_run) {
+        OutputFile& new_file = outputs.find(Output::Kind::patched)->file;
+        if (!new_file.writer().flush() || !patch_new_header(new_file, header, new_eof)) {
+            return {&new_file.writer(), new_file.error()};
+        }
     }
     const std::vector<OutputFile*> files = outputs.files();
     for (OutputFile* file : files) {
@@ -115,29 +138,30 @@ WriteFailure finish_outputs(Outputs& outputs, const FileHeader& header, std::uin
 }
 
 // The walk from the first record under header, repairing records where asked to, every record
-// disposed of and every finding told to sinks; then the status line finished, and the outputs
-// completed and committed. The summary's results go to results. Returns the first write that
-// failed.
+// disposed of to to and every finding told to sinks; then the status line finished, the lost map
+// ended, and the outputs completed and committed. The summary's results go to results. Returns
+// the first write that failed.
 WriteFailure write_new_files(DamagedFile& file, const FileHeader& header, bool repair,
-                             Outputs& outputs, Sinks& sinks, Writer& report, Results& results) {
-    Writer& new_file = new_file_of(outputs).writer();
-    Output* deleted_file = outputs.find(Output::Kind::streamed);
+                             Outputs& outputs, Destinations& to, Sinks& sinks, LostMap* lost_map,
+                             Writer& report, Results& results) {
     Walk walk(file, frame_rules(header, file.physical_eof()), kHeaderBlockSize, &sinks);
     if (repair) {
         walk.repair_records();
     }
-    const WriteFailure failure = copy_records(
-        walk, new_file, deleted_file != nullptr ? &deleted_file->file.writer() : nullptr, sinks);
+    const WriteFailure failure = copy_records(walk, *to.new_file, to.deleted_file, sinks);
     sinks.finish_status_line();
+    if (lost_map != nullptr) {
+        lost_map->finish();
+    }
     file.close();
     results = sinks.counted();
     results.unreadable_bytes = file.unreadable_bytes();
     results.physical_eof = file.physical_eof();
-    results.new_eof = static_cast<std::uint32_t>(new_file.written());
+    results.new_eof = static_cast<std::uint32_t>(to.new_file->written());
     if (failure) {
         return failure;
     }
-    return finish_outputs(outputs, header, results.new_eof, report);
+    return finish_outputs(outputs, header, results.new_eof, to.dry(), report);
 }
 
 // The salvage of the files names gives; every finding goes to also too, when given.
@@ -154,12 +178,21 @@ int salvage(const Surroundings& around, const Names& names, Console& console) {
     if (int status = refuse_output_names(outputs, file, report_fd, console.err)) {
         return stop(console, status);
     }
-    const Banner banner{names.old_file, names.new_file, names.deleted_file};
+    const Banner banner{names.old_file, names.new_file, names.deleted_file,
+                        names.quiet     ? DumpRows::none
+                        : names.squeeze ? DumpRows::squeezed
+                                        : DumpRows::all,
+                        names.dry_run};
     Report report(console.report, banner, file);
     // From here on a long run shows where it is, from the slow first reads of a failing disk on;
     // the line is taken away while anything else may be written to standard error.
     StatusLine status_line(fileno(console.err), file.physical_eof(), report_fd);
-    Sinks sinks(report, status_line, around.also);
+    Output* const lost = outputs.find(Output::Kind::lost_map);
+    std::optional<LostMap> lost_map;
+    if (lost != nullptr) {
+        lost_map.emplace(lost->file.writer(), names.typed, file.physical_eof());
+    }
+    Sinks sinks(report, status_line, lost_map ? &*lost_map : nullptr, around.also);
     // Nothing is printed before the outputs are open, and a file that is not a data file touches
     // no output.
     const HeaderJudgement judgement = judge_file_header(file, &sinks);
@@ -174,7 +207,7 @@ int salvage(const Surroundings& around, const Names& names, Console& console) {
         return report_not_a_data_file(console.err, names.old_file,
                                       why_not_a_data_file(judgement, file.physical_eof()), status);
     }
-    if (int status = open_output_files(outputs, file, console.err)) {
+    if (int status = open_output_files(outputs, file, names.dry_run, console.err)) {
         return stop(console, status);
     }
     sinks.header(judgement);
@@ -182,15 +215,16 @@ int salvage(const Surroundings& around, const Names& names, Console& console) {
         sinks.discarded(
             {0, kFileHeaderSize - 1, Diagnosis{}, file.unreadable_in(0, kFileHeaderSize)});
     }
-    Writer& new_file = new_file_of(outputs).writer();
-    if (!write_header_block(new_file, file, judgement.header)) {
+    Destinations to(outputs, names.dry_run);
+    if (!write_header_block(*to.new_file, file, judgement.header)) {
         sinks.finish_status_line();
-        return stop(console,
-                    report_write_failure(console.err, outputs, {&new_file, new_file.error()}));
+        return stop(console, report_write_failure(console.err, outputs,
+                                                  {to.new_file, to.new_file->error()}));
     }
     Results results;
-    if (WriteFailure failure = write_new_files(file, judgement.header, names.repair, outputs, sinks,
-                                               console.report, results)) {
+    if (WriteFailure failure =
+            write_new_files(file, judgement.header, names.repair, outputs, to, sinks,
+                            lost_map ? &*lost_map : nullptr, console.report, results)) {
         report_lost(console);
         return report_write_failure(console.err, outputs, failure);
     }

@@ -49,9 +49,14 @@ int apply_map(Output& map, const Output& damaged, DamagedFile& file, std::FILE* 
 Outputs plan_files(const Names& names, const SystemCalls& calls) {
     Outputs outputs(calls);
     outputs.add(names.old_file, Output::Kind::damaged, kOldOrNewFileFailed);
-    outputs.add(names.new_file, Output::Kind::patched, kOldOrNewFileFailed);
+    if (names.new_file) {
+        outputs.add(*names.new_file, Output::Kind::patched, kOldOrNewFileFailed);
+    }
     if (names.deleted_file) {
         outputs.add(*names.deleted_file, Output::Kind::streamed, kDeletedFileFailed);
+    }
+    if (names.lost_map) {
+        outputs.add(*names.lost_map, Output::Kind::lost_map, kDeletedFileFailed);
     }
     if (names.mapfile) {
         outputs.add(*names.mapfile, Output::Kind::map, kOldOrNewFileFailed);
@@ -89,11 +94,11 @@ int refuse_output_names(const Outputs& outputs, const DamagedFile& file, int rep
 // The output files get the damaged file's permission bits, as cp gives them: a deleted-records
 // file holds deleted rows, which may be private. Files written in place are emptied only once
 // every output is open.
-int open_output_files(Outputs& outputs, const DamagedFile& file, std::FILE* err) {
+int open_output_files(Outputs& outputs, const DamagedFile& file, bool dry_run, std::FILE* err) {
     struct stat st;
     const mode_t mode = file.status(st) ? st.st_mode : 0600;
     for (Output& output : outputs) {
-        if (output.written()) {
+        if (output.written() && (!dry_run || output.kind == Output::Kind::lost_map)) {
             if (const int errnum = output.file.open(output.target, mode)) {
                 return report_file_error(err, output.name, errnum, output.status);
             }

@@ -11,9 +11,10 @@
 
 namespace datmend {
 
-// The table for names, every name resolved once: the damaged file, the new file, the
-// deleted-records file when one is named and the mapfile when one is given, each with the exit
-// status that its refusal or failure ends the run with; the outputs written through calls.
+// The table for names, every name resolved once: the damaged file, the new file (but where a
+// dry run names none), the deleted-records file and the lost map when they are named, and the
+// mapfile when one is given, each with the exit status that its refusal or failure ends the run
+// with; the outputs written through calls.
 Outputs plan_files(const Names& names, const SystemCalls& calls);
 
 // Refuses a damaged file that cannot be salvaged (a FIFO, a directory, 2 GiB or more, the file
@@ -26,7 +27,8 @@ int open_damaged_file(Outputs& outputs, DamagedFile& file, int report_fd, std::F
 int refuse_output_names(const Outputs& outputs, const DamagedFile& file, int report_fd,
                         std::FILE* err);
 
-// Creates or truncates the outputs; a file created gets the permission bits of file.
-int open_output_files(Outputs& outputs, const DamagedFile& file, std::FILE* err);
+// Creates or truncates the outputs, in a dry run the lost map alone; a file created gets the
+// permission bits of file.
+int open_output_files(Outputs& outputs, const DamagedFile& file, bool dry_run, std::FILE* err);
 
 }  // namespace datmend

@@ -6,9 +6,7 @@ namespace datmend {
 void Sinks::header(const HeaderJudgement& judgement) {
     before_report();
     report_.header(judgement);
-    if (also_ != nullptr) {
-        also_->header(judgement);
-    }
+    tell_others([&](Findings& f) { f.header(judgement); });
 }
 
 void Sinks::records(const RecordRun& run) {
@@ -18,9 +16,7 @@ void Sinks::records(const RecordRun& run) {
     if (line_) {
         status_.records(run);
     }
-    if (also_ != nullptr) {
-        also_->records(run);
-    }
+    tell_others([&](Findings& f) { f.records(run); });
 }
 
 void Sinks::discarded(const Stretch& stretch) {
@@ -30,9 +26,7 @@ void Sinks::discarded(const Stretch& stretch) {
     if (line_) {
         status_.discarded(stretch);
     }
-    if (also_ != nullptr) {
-        also_->discarded(stretch);
-    }
+    tell_others([&](Findings& f) { f.discarded(stretch); });
 }
 
 void Sinks::repaired(const RepairedRecord& record) {
@@ -43,18 +37,14 @@ void Sinks::repaired(const RepairedRecord& record) {
     if (line_) {
         status_.repaired(record);
     }
-    if (also_ != nullptr) {
-        also_->repaired(record);
-    }
+    tell_others([&](Findings& f) { f.repaired(record); });
 }
 
 void Sinks::reached(std::uint32_t offset) {
     if (line_) {
         status_.reached(offset);
     }
-    if (also_ != nullptr) {
-        also_->reached(offset);
-    }
+    tell_others([&](Findings& f) { f.reached(offset); });
 }
 
 void Sinks::finish_status_line() {

@@ -1,6 +1,7 @@
 // The sinks of one run's findings, chosen at its start: the report, the status line where it is
-// on, and one more the caller may add (the tests' accounting); and the run's own count of what
-// was found, for the summary and the exit status. Findings reach each sink in file order.
+// on, the lost map where one is asked for, and one more the caller may add (the tests'
+// accounting); and the run's own count of what was found, for the summary and the exit status.
+// Findings reach each sink in file order.
 #pragma once
 
 #include "driver/status_line.hpp"
@@ -11,8 +12,8 @@ namespace datmend {
 
 class Sinks final : public Findings {
   public:
-    Sinks(Report& report, StatusLine& status, Findings* also)
-        : report_(report), status_(status), line_(status.on()), also_(also) {}
+    Sinks(Report& report, StatusLine& status, Findings* lost_map, Findings* also)
+        : report_(report), status_(status), line_(status.on()), lost_map_(lost_map), also_(also) {}
 
     void header(const HeaderJudgement& judgement) override;
     void records(const RecordRun& run) override;
@@ -28,6 +29,17 @@ class Sinks final : public Findings {
     const Results& counted() const { return counted_; }
 
   private:
+    // Each of the sinks that may be absent.
+    template <typename Tell>
+    void tell_others(Tell&& tell) {
+        if (lost_map_ != nullptr) {
+            tell(*lost_map_);
+        }
+        if (also_ != nullptr) {
+            tell(*also_);
+        }
+    }
+
     // The status line is taken away before the report writes to the terminal it is on.
     void before_report() {
         if (line_ && status_.shares_terminal()) {
@@ -38,6 +50,7 @@ class Sinks final : public Findings {
     Report& report_;
     StatusLine& status_;
     bool line_;  // the status line is on
+    Findings* lost_map_;
     Findings* also_;
     Results counted_;
 };

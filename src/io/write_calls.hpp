@@ -19,4 +19,8 @@ struct WriteCalls {
 // write(2) and writev(2) themselves.
 const WriteCalls& real_write_calls();
 
+// Calls that take every byte and keep none, for the files a dry run would have written: what is
+// written to them is counted all the same.
+const WriteCalls& discarding_write_calls();
+
 }  // namespace datmend

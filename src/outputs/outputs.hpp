@@ -21,6 +21,7 @@ struct Output {
         map,       // read: the rescued copy's map
         patched,   // written, then patched at its start: not a pipe
         streamed,  // only written straight through: may be a pipe
+        lost_map,  // the map of what the salvage lost, written straight through
     };
 
     Output(std::string name_, Kind kind_, int status_, const SystemCalls& calls)
@@ -30,7 +31,9 @@ struct Output {
           file(calls, written() ? OutputFile::kBufferSize : 0) {}
 
     // An output: a file the run writes.
-    bool written() const { return kind == Kind::patched || kind == Kind::streamed; }
+    bool written() const {
+        return kind == Kind::patched || kind == Kind::streamed || kind == Kind::lost_map;
+    }
 
     std::string name;  // as given
     Kind kind;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cstring>
 
 #include "io/text.hpp"
 #include "report/dump_row.hpp"
@@ -61,6 +62,44 @@ void print_rows_flagging_unreadable(Writer& report, const DamagedFile& file, std
     }
 }
 
+// Rows of the n bytes at offset, labelled from index on, each after the row before it (prev, its
+// bytes and what of them was unreadable, kept across pieces) but those that repeat it: the first
+// of such a run as "*", the rest not at all, as hexdump -C shows them. The stretch's last row,
+// which ends at count, is always printed, so that its label shows where the stretch ends.
+struct Previous {
+    bool any = false;  // a row came before
+    bool starred = false;
+    std::uint8_t bytes[kRowBytes] = {};
+    std::uint8_t unreadable[kRowBytes] = {};
+};
+
+void print_squeezed_rows(Writer& report, const DamagedFile& file, std::uint32_t offset,
+                         std::uint32_t index, const std::uint8_t* bytes, std::uint32_t n,
+                         std::uint32_t count, Previous& prev, RowPath path) {
+    for (std::uint32_t i = 0; i < n; i += kRowBytes) {
+        const std::uint32_t row = std::min(kRowBytes, n - i);
+        std::uint8_t unreadable[kRowBytes];
+        file.flag_unreadable(offset + i, row, unreadable);
+        const bool last = index + i + row == count;
+        const bool repeats = prev.any && row == kRowBytes &&
+                             std::memcmp(prev.bytes, bytes + i, kRowBytes) == 0 &&
+                             std::memcmp(prev.unreadable, unreadable, kRowBytes) == 0;
+        if (repeats && !last) {
+            if (!prev.starred) {
+                report.write("*\n");
+                prev.starred = true;
+            }
+            continue;
+        }
+        format_row(report.reserve(kRowWidth), index + i, bytes + i, unreadable, row, path);
+        report.commit(kRowWidth);
+        prev.any = true;
+        prev.starred = false;
+        std::memcpy(prev.bytes, bytes + i, row);
+        std::memcpy(prev.unreadable, unreadable, row);
+    }
+}
+
 }  // namespace
 
 void print_labelled_row(Writer& report, std::uint32_t label, const std::uint8_t* bytes,
@@ -69,19 +108,23 @@ void print_labelled_row(Writer& report, std::uint32_t label, const std::uint8_t*
     report.commit(kRowWidth);
 }
 
-void print_dump(Writer& report, DamagedFile& file, std::uint32_t first, std::uint32_t last) {
+void print_dump(Writer& report, DamagedFile& file, std::uint32_t first, std::uint32_t last,
+                DumpRows rows) {
     const std::uint32_t count = last - first + 1;
     if (report.failed()) {
         return;  // nothing more of the report can be written: no need to format it
     }
     print_dump_header(report, count, first);
     const RowPath path = fastest_row_path();
-    for (std::uint32_t done = 0; done < count;) {
+    Previous prev;
+    for (std::uint32_t done = 0; rows != DumpRows::none && done < count;) {
         const std::uint32_t n = std::min(count - done, kPieceBytes);
         const std::uint32_t offset = first + done;
         const auto bytes = file.view(offset, n);
         assert(bytes.size() == n);  // the stretch lies inside the file
-        if (file.readable(offset, n)) {
+        if (rows == DumpRows::squeezed) {
+            print_squeezed_rows(report, file, offset, done, bytes.data(), n, count, prev, path);
+        } else if (file.readable(offset, n)) {
             print_readable_rows(report, done, bytes.data(), n, path);
         } else {
             print_rows_flagging_unreadable(report, file, offset, done, bytes.data(), n, path);

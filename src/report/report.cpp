@@ -29,7 +29,9 @@ void print_name(Writer& out, const char* label, const std::string& name) {
 void print_banner(Writer& out, const Banner& names) {
     out.write("VARQ Datmend Utility:\n");
     print_name(out, "              Input Filename = ", names.old_file);
-    print_name(out, "             Output Filename = ", names.new_file);
+    if (names.new_file) {
+        print_name(out, "             Output Filename = ", *names.new_file);
+    }
     if (names.deleted_file) {
         print_name(out, "    Deleted Records Filename = ", *names.deleted_file);
     }
@@ -187,7 +189,7 @@ void Report::discarded(const Stretch& stretch) {
     char* const start = out_.reserve(kLongestMessage);
     const char* const stop = format_diagnosis(start, stretch.why, file_.physical_eof());
     out_.commit(static_cast<std::size_t>(stop - start));
-    print_dump(out_, file_, stretch.first, stretch.last);
+    print_dump(out_, file_, stretch.first, stretch.last, names_.rows);
 }
 
 void Report::repaired(const RepairedRecord& record) {
@@ -218,7 +220,10 @@ void Report::summary(const Results& results) {
     out_.print("       New Eof Seek Location = %d\n", static_cast<int>(results.new_eof));
     out_.print("  Space Allocation Reduction = %d bytes\n",
                static_cast<int>(static_cast<std::int32_t>(results.physical_eof - results.new_eof)));
-    out_.write("\n*** You MUST create a new '.key' file that matches your new '.dat' file!\n");
+    out_.write(
+        names_.dry_run
+            ? "\n*** Dry run: no file was written.\n"
+            : "\n*** You MUST create a new '.key' file that matches your new '.dat' file!\n");
 }
 
 }  // namespace datmend

@@ -9,17 +9,21 @@
 #include <string>
 
 #include "io/writer.hpp"
+#include "report/dump.hpp"
 #include "salvage/damaged_file.hpp"
 #include "salvage/findings.hpp"
 #include "salvage/header_judgement.hpp"
 
 namespace datmend {
 
-// The files the banner names, as given on the command line.
+// The files the banner names, as given on the command line, and how the report is to show what
+// the salvage did.
 struct Banner {
     std::string old_file;
-    std::string new_file;
+    std::optional<std::string> new_file;      // given but for a dry run
     std::optional<std::string> deleted_file;  // given as a third name
+    DumpRows rows = DumpRows::all;            // -s squeezes the dumps, -q leaves their rows out
+    bool dry_run = false;                     // the last line says that no file was written
 };
 
 // What the completion summary tells.
