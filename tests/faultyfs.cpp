@@ -1,7 +1,9 @@
 // faultyfs: a read-only FUSE filesystem that shows the files of one folder and fails every read
 // that reaches one of the given byte ranges with EIO, as a disk with unreadable sectors does.
-//   faultyfs SOURCE_DIR RANGES MOUNTPOINT [DELAY_MS]   RANGES: first-last[,first-last...] or -
-// A failing read takes DELAY_MS milliseconds first, as a drive takes its time to give up.
+//   faultyfs SOURCE_DIR RANGES MOUNTPOINT [DELAY_MS [READ_LOG]]
+//   RANGES: first-last[,first-last...] or -
+// A failing read takes DELAY_MS milliseconds first, as a drive takes its time to give up. With
+// READ_LOG, every read asked for is appended to that file as "offset size".
 // It mounts with direct I/O, so that the kernel passes reads through as they are asked for
 // rather than widening them to pages, and runs in the background until unmounted.
 #define FUSE_USE_VERSION 31
@@ -28,6 +30,7 @@ struct Range {
 std::string source;
 std::vector<Range> bad;
 unsigned delay_ms = 0;
+int read_log = -1;
 
 std::string real(const char* path) {
     return source + path;
@@ -65,6 +68,9 @@ int fs_open(const char* path, fuse_file_info* fi) {
 
 int fs_read(const char*, char* buf, size_t n, off_t offset, fuse_file_info* fi) {
     const auto first = static_cast<std::uint64_t>(offset);
+    if (read_log >= 0) {
+        dprintf(read_log, "%llu %zu\n", static_cast<unsigned long long>(first), n);
+    }
     for (const Range& r : bad) {
         if (n > 0 && first <= r.last && r.first < first + n) {
             usleep(delay_ms * 1000);
@@ -111,11 +117,15 @@ bool parse_ranges(const char* text) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    if (argc < 4 || argc > 5 || !parse_ranges(argv[2])) {
-        std::fputs("usage: faultyfs SOURCE_DIR RANGES MOUNTPOINT [DELAY_MS]\n", stderr);
+    if (argc < 4 || argc > 6 || !parse_ranges(argv[2])) {
+        std::fputs("usage: faultyfs SOURCE_DIR RANGES MOUNTPOINT [DELAY_MS [READ_LOG]]\n", stderr);
         return 1;
     }
-    delay_ms = argc == 5 ? static_cast<unsigned>(std::strtoul(argv[4], nullptr, 10)) : 0;
+    delay_ms = argc >= 5 ? static_cast<unsigned>(std::strtoul(argv[4], nullptr, 10)) : 0;
+    if (argc == 6 && (read_log = open(argv[5], O_WRONLY | O_CREAT | O_APPEND, 0644)) < 0) {
+        std::perror(argv[5]);
+        return 1;
+    }
     char* resolved = realpath(argv[1], nullptr);
     if (resolved == nullptr) {
         std::perror(argv[1]);

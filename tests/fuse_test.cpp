@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <mutex>
 #include <thread>
 
@@ -31,10 +32,11 @@ class FailingDisk : public FilesTest {
   protected:
     // Mounts a filesystem at mnt showing the folder disk, with reads of ranges failing;
     // "" when mounted, else why not.
-    std::string mount(const std::string& ranges, int delay_ms = 0) {
+    std::string mount(const std::string& ranges, int delay_ms = 0, const std::string& log = "") {
 #ifndef FAULTYFS_BINARY
         (void)ranges;
         (void)delay_ms;
+        (void)log;
         return "libfuse3 (Debian: fuse3 and libfuse3-dev) was not found when the tests were built";
 #else
         const int fuse = open("/dev/fuse", O_RDWR);
@@ -45,6 +47,9 @@ class FailingDisk : public FilesTest {
         fs::create_directory(mnt);
         std::vector<std::string> args{FAULTYFS_BINARY, disk.path().string(), ranges, mnt,
                                       std::to_string(delay_ms)};
+        if (!log.empty()) {
+            args.push_back(log);
+        }
         const std::vector<char*> argv = argv_of(args);
         pid_t pid = 0;
         int status = -1;
@@ -66,8 +71,8 @@ class FailingDisk : public FilesTest {
 
     // Mounts as mount() does; where FUSE cannot be used, the test is skipped or fails, and
     // false is returned.
-    bool mount_or_skip(const std::string& ranges, int delay_ms = 0) {
-        const std::string why = mount(ranges, delay_ms);
+    bool mount_or_skip(const std::string& ranges, int delay_ms = 0, const std::string& log = "") {
+        const std::string why = mount(ranges, delay_ms, log);
         if (!why.empty()) {
             require_or_skip("FUSE: " + why);
         }
@@ -370,6 +375,56 @@ TEST_F(FailingDisk, ACopyRescuedByDdrescueSalvagesWithItsMapAsTheOriginal) {
         umount2(mnt.c_str(), MNT_DETACH);
         mounted = false;
     }
+}
+
+// The retry recipe: the copy rescued by ddrescue salvaged with its map and -l, ddrescuelog turns
+// the map of what was lost into a domain, and ddrescue tries there alone again, where two of the
+// three failing sectors have healed: the retry reads nothing outside the domain, and the second
+// salvage gets their records back, as a salvage of the disk as it is now does.
+TEST_F(FailingDisk, TheLostMapAimsARetryAtTheLostRecordsAlone) {
+    std::vector<Record> records;
+    for (std::size_t i = 0; i < 300; ++i) {
+        records.push_back(make_record(0, text("order " + std::to_string(i) + " of the ledger")));
+    }
+    const LaidOut laid = lay_out(records);
+    write_file(disk.file("old.dat"), laid.file);
+    std::vector<bool> flags;
+    const auto sector = [&](std::size_t i) { return (laid.at[i] + 20) / 512; };
+    if (!mount_or_skip(
+            sector_ranges({sector(40), sector(150), sector(250)}, laid.file.size(), flags))) {
+        return;
+    }
+    const std::string copy = dir.file("copy.dat"), map = dir.file("copy.map");
+    const std::string lost = dir.file("lost.map"), retry = dir.file("retry.map");
+    if (std::system(("ddrescue -q " + on_disk + " " + copy + " " + map).c_str()) != 0) {
+        return require_or_skip("GNU ddrescue (Debian: gddrescue) did not run");
+    }
+    EXPECT_EQ(run_tool({"-m", map, "-l", lost, copy, new_dat}).status, 3);
+    ASSERT_EQ(std::system(("ddrescuelog -n " + lost + " > " + retry).c_str()), 0);
+    umount2(mnt.c_str(), MNT_DETACH);
+    const std::string reads = dir.file("reads.log");
+    ASSERT_TRUE(mount_or_skip(sector_ranges({sector(250)}, laid.file.size(), flags), 0, reads));
+    ASSERT_EQ(std::system(
+                  ("ddrescue -q -r1 -m " + retry + " " + on_disk + " " + copy + " " + map).c_str()),
+              0);
+    std::vector<Block> domain;
+    for (const Block& b : read_map(retry)) {
+        if (b.status == '+') {
+            domain.push_back(b);
+        }
+    }
+    EXPECT_EQ(domain.size(), 3u);
+    std::ifstream log(reads);
+    for (std::uint64_t at, n; log >> at >> n;) {
+        EXPECT_TRUE(
+            std::any_of(domain.begin(), domain.end(),
+                        [&](const Block& b) { return b.pos <= at && at + n <= b.pos + b.size; }))
+            << at << " " << n;
+    }
+    const std::string healed = dir.file("healed.dat");
+    EXPECT_EQ(run_tool({"-m", map, copy, healed}).status, 1);
+    EXPECT_EQ(run_tool({on_disk, new_dat}).status, 1);
+    EXPECT_EQ(read_file(healed), read_file(new_dat));
 }
 
 // The header block on an unreadable sector: the records vouch for the file, or, where there is

@@ -109,11 +109,66 @@ struct Lost {
 
 constexpr std::uint32_t kPiece = 1 << 16;  // a multiple of a row's 16 bytes
 
+// The map that the dumped stretches make of a file of size bytes: "-" over each, "+" elsewhere,
+// blocks of one status merged.
+std::vector<Block> map_of(const std::vector<Block>& dumped, std::uint64_t size) {
+    std::vector<Block> map;
+    const auto cover = [&map](std::uint64_t pos, std::uint64_t end, char status) {
+        if (pos == end) {
+            return;
+        }
+        if (!map.empty() && map.back().status == status) {
+            map.back().size = end - map.back().pos;
+        } else {
+            map.push_back({pos, end - pos, status});
+        }
+    };
+    std::uint64_t at = 0;
+    for (const Block& d : dumped) {
+        cover(at, d.pos, '+');
+        cover(d.pos, d.pos + d.size, '-');
+        at = d.pos + d.size;
+    }
+    cover(at, size, '+');
+    return map;
+}
+
+}  // namespace
+
+std::vector<Block> read_map(const std::string& path) {
+    std::vector<Block> blocks;
+    std::FILE* f = std::fopen(path.c_str(), "r");
+    char line[256];
+    bool status_line = false;
+    while (f != nullptr && std::fgets(line, sizeof line, f) != nullptr) {
+        unsigned long long pos = 0;
+        unsigned long long size = 0;
+        char status = 0;
+        if (line[0] == '#') {
+            continue;
+        }
+        if (!status_line) {
+            status_line = true;
+        } else if (std::sscanf(line, "0x%llx 0x%llx %c", &pos, &size, &status) == 3) {
+            blocks.push_back({pos, size, status});
+        } else {
+            blocks.push_back({0, 0, '!'});  // not a block
+        }
+    }
+    if (f != nullptr) {
+        std::fclose(f);
+    }
+    return blocks;
+}
+
+namespace {
+
 // Reads the report line by line and checks every dump in it against the file and the disk;
 // sets unreadable to the summary's count of unreadable bytes (0 without that line) and
 // question_marks to the "??" shown.
 std::string check_dumps(int report_fd, const std::string& old_dat, const Lost& lost,
-                        std::uint64_t& unreadable, std::uint64_t& question_marks) {
+                        std::uint64_t& unreadable, std::uint64_t& question_marks,
+                        std::vector<Block>& dumped) {
     std::FILE* report = fdopen(dup(report_fd), "r");
     std::rewind(report);
     char* line = nullptr;
@@ -132,6 +187,7 @@ std::string check_dumps(int report_fd, const std::string& old_dat, const Lost& l
             2) {
             continue;
         }
+        dumped.push_back({first, count, '-'});
         Bytes piece;  // the stretch's bytes on disk, a piece at a time
         for (std::uint32_t i = 0; i < count && why.empty(); i += 16) {
             if (i % kPiece == 0) {
@@ -328,7 +384,9 @@ std::string check_salvage(const std::string& dir, FaultyDisk* disk,
     const bool had_new = exists(new_dat);
     const std::uint64_t new_sum = had_new ? checksum(new_dat) : 0;
     const ReportFile report;
-    const InProcessRun first = salvage(names({old_dat, new_dat, del_dat}), read, report.fd());
+    const std::string lost_map = dir + "/lost.map";
+    const InProcessRun first =
+        salvage(names({"-l", lost_map, old_dat, new_dat, del_dat}), read, report.fd());
     if (checksum(old_dat) != sum) {
         return "damaged file modified";
     }
@@ -373,9 +431,14 @@ std::string check_salvage(const std::string& dir, FaultyDisk* disk,
     }
     std::uint64_t unreadable = 0;
     std::uint64_t question_marks = 0;
-    if (std::string why = check_dumps(report.fd(), old_dat, lost, unreadable, question_marks);
+    std::vector<Block> dumped;
+    if (std::string why =
+            check_dumps(report.fd(), old_dat, lost, unreadable, question_marks, dumped);
         !why.empty()) {
         return why;
+    }
+    if (read_map(lost_map) != map_of(dumped, size)) {
+        return "the lost map is not the dumped stretches";
     }
     if (unreadable != lost.count(0) ||
         question_marks != lost.count(512) + (first.header_rebuilt ? header_lost : 0)) {

@@ -33,6 +33,17 @@ std::string read_all(int fd);
 std::string dump_row(const std::uint8_t* bytes, const std::uint8_t* lost, std::uint32_t n,
                      std::uint32_t index);
 
+// A block of a GNU ddrescue mapfile: where it starts, its size, its status.
+struct Block {
+    std::uint64_t pos;
+    std::uint64_t size;
+    char status;
+    bool operator==(const Block&) const = default;
+};
+
+// The blocks of the mapfile at path, after its status line; a line that is no block as status !.
+std::vector<Block> read_map(const std::string& path);
+
 // The tests' accounting of a salvage, from its findings: every byte of the damaged file after
 // the header block is in a run of records or a discarded stretch. Passes every finding on to
 // also, when given.

@@ -11,9 +11,13 @@
 #include <csignal>
 #include <cstdlib>
 #include <new>
+#include <regex>
+#include <sstream>
 #include <tuple>
 #include <utility>
 
+#include "faulty_disk.hpp"
+#include "invariants.hpp"
 #include "support.hpp"
 
 using namespace testkit;
@@ -411,6 +415,55 @@ TEST_F(Salvage, EmptyRecordIsDamageAndTheWalkGoesOn) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(body(r), "\n*** Bad Read on Data Block! ***    Offset = 545, Len = 27\n" +
                            dump_text(old, 533, 548) + summary(2, 0, 0, 1, 556, 16, false));
+}
+
+// A squeezed dump stands for the plain one: each "*" for the rows that repeat the row before it,
+// up to the next row's label, which the stretch's last row always has; a quiet one has no rows.
+TEST_F(Salvage, SqueezedAndQuietDumpsAreThePlainOneShortened) {
+    Bytes pattern = text("0123456789ABCDEF0123456789ABCDEF");
+    pattern.resize(200, 'x');
+    const Bytes old = DatFile()
+                          .active(text("before"))
+                          .raw(Bytes(200 << 10, 0))
+                          .active(text("between"))
+                          .raw(pattern)
+                          .finish();
+    write_file(old_dat, old);
+    FaultyDisk disk;
+    disk.bad_sectors = {100, 101};  // in the zeros: rows of "??" among them
+    const std::string plain = testkit::salvage({old_dat, new_dat}, disk.reader()).report;
+    disk.forget();
+    const std::string squeezed = testkit::salvage({"-s", old_dat, new_dat}, disk.reader()).report;
+    disk.forget();
+    const std::string quiet = testkit::salvage({"-q", old_dat, new_dat}, disk.reader()).report;
+    std::istringstream in(squeezed);
+    std::string expanded;
+    std::string before;
+    bool star = false;
+    const std::regex row("[0-9A-F]{8}: .*");
+    for (std::string line; std::getline(in, line);) {
+        if (line == "*") {
+            star = true;
+            continue;
+        }
+        for (auto at = std::stoul(before.empty() ? "0" : before.substr(0, 8), nullptr, 16) + 16;
+             star && at < std::stoul(line.substr(0, 8), nullptr, 16); at += 16) {
+            char label[9];
+            std::snprintf(label, sizeof label, "%08lX", at);
+            expanded += label + before.substr(8) + "\n";
+        }
+        star = false;
+        before = std::regex_match(line, row) ? line : "";
+        expanded += line + "\n";
+    }
+    EXPECT_EQ(expanded, plain);
+    EXPECT_LT(std::count(squeezed.begin(), squeezed.end(), '\n'), 50);
+    std::istringstream lines(plain);
+    std::string rowless;
+    for (std::string line; std::getline(lines, line);) {
+        rowless += std::regex_match(line, row) ? "" : line + "\n";
+    }
+    EXPECT_EQ(quiet, rowless);
 }
 
 TEST_F(Salvage, ZeroedStretchInTheMiddleLosesOnlyItself) {

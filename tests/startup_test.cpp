@@ -672,6 +672,50 @@ TEST_F(Startup, DevNullTwiceIsADryRun) {
     EXPECT_NE(dry.out.find("New Eof Seek Location = 529\n"), std::string::npos);
 }
 
+// A dry run refuses what a real run refuses, prints its report but for the last line (and the
+// banner's lines of names not given), ends with its status, and writes nothing but a lost map.
+TEST_F(Startup, ADryRunWritesNothingButTheLostMap) {
+    Record torn = make_record(0, text("torn"));
+    torn.trailer = 3;
+    write_file(old_dat, DatFile().active(text("a")).add(torn).deleted(text("b")).finish());
+    write_file(new_dat, text("keep"));
+    const std::string last =
+        "\n*** You MUST create a new '.key' file that matches your new "
+        "'.dat' file!\n";
+    const std::string dry_last = "\n*** Dry run: no file was written.\n";
+    const std::string output_line = "             Output Filename = " + new_dat + "\n";
+    struct Case {
+        std::vector<std::string> names;
+        bool lost_map;
+    };
+    for (const Case& c : {Case{{old_dat}, false}, Case{{old_dat, new_dat, del_dat}, true},
+                          Case{{old_dat, old_dat}, false}}) {
+        std::vector<std::string> dry{"-n"};
+        if (c.lost_map) {
+            dry.insert(dry.end(), {"-l", dir.file("lost.map")});
+        }
+        dry.insert(dry.end(), c.names.begin(), c.names.end());
+        const auto r = run_tool(dry);
+        EXPECT_EQ(read_file(new_dat), text("keep"));
+        EXPECT_EQ(fs::remove(dir.file("lost.map")), c.lost_map);
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
+        std::vector<std::string> real = c.names;
+        real.resize(std::max<std::size_t>(real.size(), 2), new_dat);
+        auto expected = run_tool(real);
+        write_file(new_dat, text("keep"));
+        fs::remove(del_dat);
+        if (c.names.size() == 1) {
+            expected.out.erase(expected.out.find(output_line), output_line.size());
+        }
+        if (expected.out.ends_with(last)) {
+            expected.out.replace(expected.out.size() - last.size(), last.size(), dry_last);
+        }
+        EXPECT_EQ(r.out, expected.out);
+        EXPECT_EQ(r.err, expected.err);
+        EXPECT_EQ(r.status, expected.status);
+    }
+}
+
 TEST_F(Startup, RefusesInputsItCannotSalvage) {
     auto r = run_tool({dir.path().string(), new_dat});
     EXPECT_EQ(r.status, 2);
