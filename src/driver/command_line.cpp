@@ -65,7 +65,6 @@ constexpr Option kOptions[] = {
     {'h', "help", nullptr, "print this help and exit"},
     {'V', "version", nullptr, "print the version and the license and exit"},
 };
-constexpr std::size_t kOptionCount = sizeof kOptions / sizeof kOptions[0];
 
 // The column the help of an option starts in.
 constexpr std::size_t kHelpColumn = 22;
