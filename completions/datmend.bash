@@ -6,14 +6,16 @@
 _datmend() {
     local cur=${COMP_WORDS[COMP_CWORD]} word i=1 options=1 prefix=''
     # The words before the cursor's: -- ends the options, and the word after -m, --mapfile, -l,
-    # --lost-map or a bundle of short options whose first m or l is its last letter (-rm) is a
-    # file's name; so is the one after --mapfile= or --lost-map=, which bash splits into the
-    # option, = and the name while = is one of its word breaks, as it is by default.
+    # --lost-map (or a prefix of either, as getopt_long takes it) or a bundle of short options
+    # whose first m or l is its last letter (-rm) is a file's name; so is the one after
+    # --mapfile= or --lost-map=, which bash splits into the option, = and the name while = is one
+    # of its word breaks, as it is by default.
     while ((i < COMP_CWORD)); do
         word=${COMP_WORDS[i]}
         if ((options)) && [[ $word == -- ]]; then
             options=0
-        elif ((options)) && [[ $word == --mapfile || $word == --lost-map || $word =~ ^-[^-ml]*[ml]$ ]]; then
+        elif ((options)) && [[ ($word == --m* && --mapfile == "$word"*) ||
+            ($word == --l* && --lost-map == "$word"*) || $word =~ ^-[^-ml]*[ml]$ ]]; then
             [[ ${COMP_WORDS[i + 1]} == = ]] && ((i++))
             ((i++))
         fi
@@ -21,7 +23,7 @@ _datmend() {
     done
     if ((i > COMP_CWORD)); then
         [[ $cur == = ]] && cur=''  # a mapfile's name, right after --mapfile=
-    elif ((options)) && [[ $cur == --mapfile=* || $cur == --lost-map=* ]]; then
+    elif ((options)) && [[ $cur == --[ml]*=* ]]; then
         prefix=${cur%%=*}= cur=${cur#*=}  # = is not a word break
     elif ((options)) && [[ $cur == -* ]]; then
         mapfile -t COMPREPLY < <(compgen -W '-m --mapfile --mapfile= -r --repair -n --dry-run -l --lost-map --lost-map= -s --squeeze -q --quiet -h --help -V --version --' -- "$cur")

@@ -153,6 +153,25 @@ TEST_F(Sectors, TheScanCrossesABadSectorAndWindowsRefillAroundOne) {
                   dump_text(file, m, m + 2015, failed) +
                   summary(1, 0, 0, 2, 512 + 21, static_cast<int>(file.size()) - 533, false, 512));
     EXPECT_EQ(read_file(new_dat), renumbered({u}));
+    // Such a sector holds the end of a record copied from its first read and the start of a
+    // damaged one: the summary counts what of it lies in the dump, as "??" there.
+    Record b = make_record(0, Bytes(40, 'B'));
+    b.trailer = 41;
+    write_file(old_dat, DatFile()
+                            .add(make_record(0, Bytes(2 * 512 + 258 - 528, 'A')))
+                            .add(b)
+                            .raw(Bytes(400 << 10, 0xFF))
+                            .add(u)
+                            .finish());
+    FaultyDisk straddled;
+    straddled.marginal = {2};
+    const std::string report = salvage({old_dat, new_dat}, straddled.reader()).report;
+    std::size_t marks = 0;
+    for (auto at = report.find("?? "); at != std::string::npos; at = report.find("?? ", at + 1)) {
+        ++marks;
+    }
+    EXPECT_NE(report.find("Unreadable Bytes Skipped = " + std::to_string(marks) + "\n"),
+              std::string::npos);
 
     // More than one window: bad sectors on both sides of the first window's end, with records
     // straddling it.

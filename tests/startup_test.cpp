@@ -102,6 +102,7 @@ TEST_F(Startup, CommandLinesAreReadAsGnuToolsRead) {
     for (const Case& c : std::vector<Case>{
              {{"-x", "old.dat", "new.dat"}, "", bad("invalid option -- 'x'")},
              {{"old.dat", "new.dat", "--bogus"}, "", bad("unrecognized option '--bogus'")},
+             {{"old.dat", "-"}, "", bad("'-' is no file name here; name a file called - as ./-")},
              {{"old.dat", "new.dat", "-m"}, "", bad("option requires an argument -- 'm'")},
              {{"--mapfile=", "old.dat", "new.dat"},
               "",
@@ -288,6 +289,19 @@ TEST_F(Startup, ShortFileGetsAZeroFilledHeaderTail) {
     EXPECT_EQ(std::count(fresh.begin() + 100, fresh.end(), 0), 412);
 }
 
+// A loop device backed by the file at path, or "" when none can be made.
+std::string attach_loop(const std::string& path) {
+    std::string device;
+    if (std::FILE* p = popen(("losetup -f --show " + path + " 2>/dev/null").c_str(), "r")) {
+        char line[64] = {};
+        if (std::fgets(line, sizeof line, p) != nullptr) {
+            device = std::string(line, std::strcspn(line, "\n"));
+        }
+        pclose(p);
+    }
+    return device;
+}
+
 // The input must survive every spelling of itself as an output name.
 TEST_F(Startup, RefusesToWriteOverTheInput) {
     const Bytes old = DatFile().active(text("precious")).finish();
@@ -347,6 +361,18 @@ TEST_F(Startup, RefusesToWriteOverTheInput) {
         }
     }
     EXPECT_EQ(std::system(("chattr -i " + layers + "/lower").c_str()), 0);
+    // The same through a loop device on the lower layer, and the mapfile by its lower layer.
+    const std::string under = attach_loop(lower);
+    write_file(layers + "/lower/copy.map", text("0 +\n0 " + std::to_string(old.size()) + " +\n"));
+    for (const auto& [args, err] :
+         {std::pair{std::vector<std::string>{merged, under}, under + ": Same file as " + merged},
+          {{"-m", layers + "/merged/copy.map", old_dat, layers + "/lower/copy.map"},
+           layers + "/lower/copy.map: Same file as " + layers + "/merged/copy.map"}}) {
+        const auto r = run_tool(args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err, err + "\n");
+    }
+    EXPECT_EQ(std::system(("losetup -d " + under).c_str()), 0);
     umount2((layers + "/merged").c_str(), MNT_DETACH);
     umount2(layers.c_str(), MNT_DETACH);
 }
@@ -417,19 +443,12 @@ TEST_F(Startup, RefusesStandardOutputAsAnyOfTheFiles) {
         EXPECT_EQ(read_file(new_dat), Bytes{});
         EXPECT_EQ(read_file(del_dat), text("keep"));
     }
-}
-
-// A loop device backed by the file at path, or "" when none can be made.
-std::string attach_loop(const std::string& path) {
-    std::string device;
-    if (std::FILE* p = popen(("losetup -f --show " + path + " 2>/dev/null").c_str(), "r")) {
-        char line[64] = {};
-        if (std::fgets(line, sizeof line, p) != nullptr) {
-            device = std::string(line, std::strcspn(line, "\n"));
-        }
-        pclose(p);
-    }
-    return device;
+    // The pipe the report goes down, by another name: the data would be mixed into it.
+    Stdio piped;
+    piped.command = {"bash", "-c", "set -o pipefail; \"$0\" \"$@\" | cat", DATMEND_BINARY};
+    const auto r = run_tool({old_dat, new_dat, "/dev/stdout"}, piped);
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, "/dev/stdout: Same file as standard output\n");
 }
 
 // A block device is one file whatever it is called, and holds what lies on it: a loop device
@@ -450,6 +469,9 @@ TEST_F(Startup, BlockDevicesThatHoldTheInputOrTheReportAreRefused) {
     const std::string map = dir.file("copy.map");
     write_file(map, text("0 +\n0 65536 +\n#" + std::string(1000, '=')));
     const std::string map_device = attach_loop(map);
+    fs::create_hard_link(old_dat, dir.file("gone.dat"));  // bound by a name removed since
+    const std::string orphan = attach_loop(dir.file("gone.dat"));
+    fs::remove(dir.file("gone.dat"));
     Stdio into_device;
     into_device.out = device;
     const std::string held = device + ": Same file as " + old_dat + "\n";
@@ -466,13 +488,16 @@ TEST_F(Startup, BlockDevicesThatHoldTheInputOrTheReportAreRefused) {
           Case{{device, twin}, {}, twin + ": Same file as " + device + "\n", 2},
           Case{
               {"-m", map, old_dat, map_device}, {}, map_device + ": Same file as " + map + "\n", 2},
+          Case{{old_dat, orphan}, {}, orphan + ": Same file as " + old_dat + "\n", 2},
           Case{{new_dat, device}, into_device, device + ": Same file as standard output\n", 2},
           Case{{old_dat, del_dat}, into_device, old_dat + ": Same file as standard output\n", 2}}) {
         const auto r = run_tool(c.args, c.io);
         EXPECT_EQ(r.status, c.status);
         EXPECT_EQ(r.err, c.err);
     }
-    EXPECT_EQ(std::system(("losetup -d " + stacked + " " + twin + " " + map_device).c_str()), 0);
+    EXPECT_EQ(std::system(
+                  ("losetup -d " + stacked + " " + twin + " " + map_device + " " + orphan).c_str()),
+              0);
     // The device of the filesystem that the damaged file lies on.
     const std::string disk = dir.file("disk.img");
     const std::string mnt = dir.file("mnt");

@@ -4,6 +4,7 @@
 
 #include <getopt.h>
 
+#include <string_view>
 #include <vector>
 
 namespace datmend {
@@ -107,6 +108,13 @@ CommandLine parse_command_line(int argc, char* argv[]) {
          long_index = -1) {
         switch (c) {
             case 1:
+                // A lone "-" would be read as a file of that name, where tools take it for
+                // standard input or output: such a file is named ./- or after --.
+                if (std::string_view(optarg) == "-") {
+                    line.request = Request::bad_option;
+                    line.problem = "'-' is no file name here; name a file called - as ./-";
+                    return line;
+                }
                 names.emplace_back(optarg);
                 break;
             case 'm':

@@ -5,6 +5,7 @@
 // damaged file and the report live for the whole run.
 #include "driver/entry.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <new>
 #include <optional>
@@ -155,7 +156,8 @@ WriteFailure write_new_files(DamagedFile& file, const FileHeader& header, bool r
     }
     file.close();
     results = sinks.counted();
-    results.unreadable_bytes = file.unreadable_bytes();
+    results.unreadable_bytes +=
+        file.unreadable_in(0, std::min(kHeaderBlockSize, file.physical_eof()));
     results.physical_eof = file.physical_eof();
     results.new_eof = static_cast<std::uint32_t>(to.new_file->written());
     if (failure) {
@@ -192,7 +194,7 @@ int salvage(const Surroundings& around, const Names& names, Console& console) {
     if (lost != nullptr) {
         lost_map.emplace(lost->file.writer(), names.typed, file.physical_eof());
     }
-    Sinks sinks(report, status_line, lost_map ? &*lost_map : nullptr, around.also);
+    Sinks sinks(file, report, status_line, lost_map ? &*lost_map : nullptr, around.also);
     // Nothing is printed before the outputs are open, and a file that is not a data file touches
     // no output.
     const HeaderJudgement judgement = judge_file_header(file, &sinks);

@@ -23,6 +23,10 @@ void Sinks::discarded(const Stretch& stretch) {
     ++counted_.error_count;
     before_report();
     report_.discarded(stretch);
+    // Counted once the dump has read the stretch: a sector read well before may fail now.
+    if (stretch.first >= kHeaderBlockSize) {
+        counted_.unreadable_bytes += file_.unreadable_in(stretch.first, stretch.last + 1);
+    }
     if (line_) {
         status_.discarded(stretch);
     }

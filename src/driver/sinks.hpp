@@ -12,8 +12,15 @@ namespace datmend {
 
 class Sinks final : public Findings {
   public:
-    Sinks(Report& report, StatusLine& status, Findings* lost_map, Findings* also)
-        : report_(report), status_(status), line_(status.on()), lost_map_(lost_map), also_(also) {}
+    // The sinks of a salvage of file.
+    Sinks(const DamagedFile& file, Report& report, StatusLine& status, Findings* lost_map,
+          Findings* also)
+        : file_(file),
+          report_(report),
+          status_(status),
+          line_(status.on()),
+          lost_map_(lost_map),
+          also_(also) {}
 
     void header(const HeaderJudgement& judgement) override;
     void records(const RecordRun& run) override;
@@ -25,7 +32,9 @@ class Sinks final : public Findings {
     // before the run ends.
     void finish_status_line();
 
-    // What was found, for the summary; the sizes and the unreadable bytes are the caller's.
+    // What was found, for the summary: the unreadable bytes of the stretches after the header
+    // block among it, so that every unreadable byte the summary counts lies in a dump; the sizes,
+    // and the header block's unreadable bytes, are the caller's.
     const Results& counted() const { return counted_; }
 
   private:
@@ -47,6 +56,7 @@ class Sinks final : public Findings {
         }
     }
 
+    const DamagedFile& file_;
     Report& report_;
     StatusLine& status_;
     bool line_;  // the status line is on

@@ -171,7 +171,7 @@ void StatusLine::reached(std::uint32_t offset) {
     }
     if (g_line.resized != 0) {
         g_line.resized = 0;
-        erase();  // over as much of it as the new width still shows
+        erase();  // the widest line drawn, over as many rows as it now takes
     }
     const auto now = Clock::now();
     if (now - start_ < kQuiet || (drawn_ && now - drawn_at_ < kBetween)) {
@@ -182,8 +182,11 @@ void StatusLine::reached(std::uint32_t offset) {
     draw();
 }
 
-// One column short of the width, so that it never wraps, and over what is left of a longer line
-// drawn before it, as much of it as the terminal shows: a terminal made narrower has cut it.
+// One column short of the width, so that it never wraps, over what is left of a longer line
+// drawn before it as far as the width goes, and the cursor back at its start: a character the
+// terminal echoes (^C, ^Z) then lands inside the line, and a terminal made narrower that flows
+// the line onto more rows keeps the cursor at the first, so that the eraser, as wide as the
+// widest line drawn, blanks every row of it.
 void StatusLine::draw() {
     if (!in_foreground(fd_)) {
         return;
@@ -192,11 +195,11 @@ void StatusLine::draw() {
     const double seconds = std::chrono::duration<double>(drawn_at_ - start_).count();
     const std::string line = format_line(position_, size_, seconds, active_, dumped_, unreadable_);
     const std::string text = line.substr(0, columns - 1);
-    shown_ = std::min(shown_, columns);
     std::string out = "\r" + text;
-    if (text.size() < shown_) {
-        out.append(shown_ - text.size(), ' ');
+    if (text.size() < std::min(shown_, columns)) {
+        out.append(std::min(shown_, columns) - text.size(), ' ');
     }
+    out += '\r';
     shown_ = std::max(shown_, text.size());
     g_line.n = 0;  // the eraser is rewritten
     eraser_[0] = '\r';
@@ -212,9 +215,7 @@ void StatusLine::erase() {
         return;
     }
     if (in_foreground(fd_)) {
-        const std::size_t n = std::min(shown_, columns_of(fd_));
-        eraser_[n + 1] = '\r';
-        write_all_of(fd_, eraser_.data(), n + 2);
+        write_all_of(fd_, eraser_.data(), shown_ + 2);
     }
     forget_line();
 }

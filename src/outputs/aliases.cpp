@@ -1,12 +1,19 @@
 // Block devices are followed through /sys/dev/block: a partition to its disk, and a loop device
-// to the file behind it (loop/backing_file), which may be a block device again.
+// to the file behind it, which may be a block device again: by the loop driver's own numbers for
+// a file, which no rename or removal of its names changes, and by its name (loop/backing_file)
+// for a device.
 #include "outputs/aliases.hpp"
 
+#include <fcntl.h>
+#include <linux/loop.h>
 #include <linux/major.h>
+#include <sys/ioctl.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <string>
 
@@ -65,36 +72,76 @@ bool related_devices(dev_t a, dev_t b) {
     return a == b || whole_disk(a) == b || whole_disk(b) == a;
 }
 
-// The file behind the loop device that dev is or is a partition of, if it is one and is bound.
-std::optional<struct stat> loop_backing(dev_t dev) {
-    const dev_t disk = whole_disk(dev);
-    if (major(disk) != LOOP_MAJOR) {
-        return std::nullopt;
+// The node of the block device dev, opened for reading, as devtmpfs names it after the kernel's
+// name for it; -1 when there is none or it is another device.
+int open_node(dev_t dev) {
+    const std::string uevent = sysfs_of(dev) + "/uevent";
+    std::FILE* f = std::fopen(uevent.c_str(), "re");
+    char line[256];
+    std::string name;
+    while (f != nullptr && std::fgets(line, sizeof line, f) != nullptr) {
+        if (std::strncmp(line, "DEVNAME=", 8) == 0) {
+            name = std::string(line + 8, std::strcspn(line + 8, "\n"));
+        }
     }
-    const std::string backing = sysfs_line(sysfs_of(disk) + "/loop/backing_file");
-    return backing.empty() ? std::nullopt : stat_of(backing);
+    if (f != nullptr) {
+        std::fclose(f);
+    }
+    const int fd =
+        name.empty() ? -1 : ::open(("/dev/" + name).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat st;
+    if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISBLK(st.st_mode) || st.st_rdev != dev)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
-void add_inode(Footprint& f, const struct stat& st) {
-    f.inodes.emplace_back(st.st_dev, st.st_ino);
+// The device and inode of the file behind the loop device disk, as the loop driver holds them:
+// they are the file's whatever its names have become since it was bound (renamed, removed but
+// for a hard link, a layer of an overlay). Nullopt when its node cannot be opened.
+std::optional<std::pair<dev_t, ino_t>> loop_file(dev_t disk) {
+    const int fd = open_node(disk);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    loop_info64 info{};
+    const bool bound = ioctl(fd, LOOP_GET_STATUS64, &info) == 0;
+    ::close(fd);
+    if (!bound) {
+        return std::nullopt;
+    }
+    return std::pair{static_cast<dev_t>(info.lo_device), static_cast<ino_t>(info.lo_inode)};
+}
+
+void add_inode(Footprint& f, dev_t dev, ino_t ino) {
+    f.inodes.emplace_back(dev, ino);
 }
 
 // The block device dev, and, for a loop device, what is behind it: the file, or the device,
 // that writing into it reaches, and where stands is set, the device that file lies on in turn,
-// on which the loop device stands too.
+// on which the loop device stands too. A device behind it is found by the name the driver
+// gives; a file, by the driver's own numbers for it, or else by that name.
 void add_device(Footprint& f, dev_t dev, bool stands, int depth) {
     f.devices.push_back(dev);
-    const auto backing = loop_backing(dev);
-    if (!backing || depth == kDeepestStack) {
+    const dev_t disk = whole_disk(dev);
+    if (major(disk) != LOOP_MAJOR || depth == kDeepestStack) {
         return;
     }
-    if (S_ISBLK(backing->st_mode)) {
-        add_device(f, backing->st_rdev, stands, depth + 1);
+    const std::string backing = sysfs_line(sysfs_of(disk) + "/loop/backing_file");
+    const auto named = backing.empty() ? std::nullopt : stat_of(backing);
+    if (named && S_ISBLK(named->st_mode)) {
+        add_device(f, named->st_rdev, stands, depth + 1);
         return;
     }
-    add_inode(f, *backing);
+    const auto file = loop_file(disk);
+    if (!file && !named) {
+        return;
+    }
+    const dev_t on = file ? file->first : named->st_dev;
+    add_inode(f, on, file ? file->second : named->st_ino);
     if (stands) {
-        add_device(f, backing->st_dev, stands, depth + 1);
+        add_device(f, on, stands, depth + 1);
     }
 }
 
@@ -105,7 +152,7 @@ Footprint stands_on(const struct stat& st) {
     if (S_ISBLK(st.st_mode)) {
         add_device(f, st.st_rdev, true, 0);
     } else {
-        add_inode(f, st);
+        add_inode(f, st.st_dev, st.st_ino);
         add_device(f, st.st_dev, true, 0);
     }
     return f;
@@ -116,7 +163,7 @@ Footprint reaches(const struct stat& st) {
     if (S_ISBLK(st.st_mode)) {
         add_device(f, st.st_rdev, false, 0);
     } else if (!S_ISCHR(st.st_mode)) {
-        add_inode(f, st);
+        add_inode(f, st.st_dev, st.st_ino);
     }
     return f;
 }

@@ -3,6 +3,8 @@
 #include "outputs/refusals.hpp"
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,22 +21,40 @@ Refusal failed(const Output& entry, int errnum) {
     return {Refusal::Kind::failed, &entry, errnum, nullptr};
 }
 
-// The second witness that an output is the damaged file (open as damaged_fd), where the numbers
-// of the two differ: an existing regular file of the same size and modification time, to the
-// second as passthrough filesystems round it, with the same bytes where compared. It is the
-// damaged file by another path, or a copy made with its times kept, which the user would not
-// want replaced either.
-bool same_content_as(const Target& output, int damaged_fd) {
-    struct stat damaged;
-    if (!output.exists() || !S_ISREG(output.st.st_mode) || fstat(damaged_fd, &damaged) != 0 ||
-        !S_ISREG(damaged.st_mode) || output.st.st_size != damaged.st_size ||
-        output.st.st_mtim.tv_sec != damaged.st_mtim.tv_sec) {
+// The second witness that an output is a file read (open as read_fd), where the numbers of the
+// two differ: an existing regular file of the same size and modification time, to the second as
+// passthrough filesystems round it, or a block device of the same size (in whole sectors, as a
+// loop device has it), with the same bytes where compared. It is the file by another path or
+// through a loop device on another layer of an overlay, or a copy made with its times kept,
+// which the user would not want replaced either.
+bool same_content_as(const Target& output, int read_fd) {
+    struct stat read;
+    const bool device = S_ISBLK(output.st.st_mode);
+    if (!output.exists() || fstat(read_fd, &read) != 0 || !S_ISREG(read.st_mode) ||
+        (!device && (!S_ISREG(output.st.st_mode) || output.st.st_size != read.st_size ||
+                     output.st.st_mtim.tv_sec != read.st_mtim.tv_sec))) {
         return false;
     }
     const int fd = reopen(output, O_RDONLY | O_NONBLOCK);
-    // What cannot be read is left out of the comparison, and so is a file that cannot be read.
-    const bool same =
-        fd < 0 || same_content(fd, damaged_fd, static_cast<std::uint64_t>(damaged.st_size));
+    if (fd < 0) {
+        return true;  // a file that cannot be read is left out of the comparison
+    }
+    auto size = static_cast<std::uint64_t>(read.st_size);
+    std::uint64_t device_size = 0;
+    const bool sized = !device || (ioctl(fd, BLKGETSIZE64, &device_size) == 0 &&
+                                   (device_size == size || device_size == size / 512 * 512));
+    const bool same = sized && same_content(fd, read_fd, device ? device_size : size);
+    ::close(fd);
+    return same;
+}
+
+// The same against the entry other, a file read that is not open any more (the mapfile).
+bool same_content_as_entry(const Target& output, const Target& other) {
+    if (!other.exists() || !S_ISREG(other.st.st_mode)) {
+        return false;
+    }
+    const int fd = reopen(other, O_RDONLY | O_NONBLOCK);
+    const bool same = fd >= 0 && same_content_as(output, fd);
     if (fd >= 0) {
         ::close(fd);
     }
@@ -53,7 +73,8 @@ Refusal refuse_as_alias(const Outputs& outputs, const Output& output, int damage
             continue;
         }
         if (same_file(output.target, other.target) ||
-            (other.kind == Output::Kind::damaged && same_content_as(output.target, damaged_fd))) {
+            (other.kind == Output::Kind::damaged && same_content_as(output.target, damaged_fd)) ||
+            (other.kind == Output::Kind::map && same_content_as_entry(output.target, other.target))) {
             return {Refusal::Kind::same_file, &output, 0, &other};
         }
     }
@@ -78,10 +99,18 @@ Refusal refuse_reading(const Output& entry) {
 
 Refusal refuse_standard_output(const Output& entry, int report_fd) {
     struct stat out;
-    if (fstat(report_fd, &out) != 0 || !(S_ISREG(out.st_mode) || S_ISBLK(out.st_mode))) {
+    const Target& t = entry.target;
+    if (fstat(report_fd, &out) != 0) {
         return {};
     }
-    const Target& t = entry.target;
+    // The pipe the report goes down, as /dev/stdout: data would be mixed into the report.
+    if (S_ISFIFO(out.st_mode) && t.exists() && S_ISFIFO(t.st.st_mode) &&
+        t.st.st_dev == out.st_dev && t.st.st_ino == out.st_ino) {
+        return {Refusal::Kind::standard_output, &entry, 0, nullptr};
+    }
+    if (!(S_ISREG(out.st_mode) || S_ISBLK(out.st_mode))) {
+        return {};
+    }
     if (overlaps(reaches(out), t.stands) || (t.exists() && overlaps(t.reaches, stands_on(out)))) {
         return {Refusal::Kind::standard_output, &entry, 0, nullptr};
     }
