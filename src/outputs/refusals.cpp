@@ -74,7 +74,8 @@ Refusal refuse_as_alias(const Outputs& outputs, const Output& output, int damage
         }
         if (same_file(output.target, other.target) ||
             (other.kind == Output::Kind::damaged && same_content_as(output.target, damaged_fd)) ||
-            (other.kind == Output::Kind::map && same_content_as_entry(output.target, other.target))) {
+            (other.kind == Output::Kind::map &&
+             same_content_as_entry(output.target, other.target))) {
             return {Refusal::Kind::same_file, &output, 0, &other};
         }
     }
