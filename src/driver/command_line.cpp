@@ -106,6 +106,17 @@ CommandLine parse_command_line(int argc, char* argv[]) {
     for (int c, long_index = -1; (c = getopt_long(argc, words.data(), short_options.c_str(),
                                                   long_options.data(), &long_index)) != -1;
          long_index = -1) {
+        // An empty name is no argument: told as glibc tells a missing one, for the spelling used.
+        if (c != 1 && optarg != nullptr && *optarg == '\0') {
+            line.request = Request::bad_option;
+            line.problem =
+                long_index >= 0
+                    ? std::string("option '--") +
+                          long_options[static_cast<std::size_t>(long_index)].name +
+                          "' requires an argument"
+                    : std::string("option requires an argument -- '") + static_cast<char>(c) + "'";
+            return line;
+        }
         switch (c) {
             case 1:
                 // A lone "-" would be read as a file of that name, where tools take it for
@@ -118,13 +129,6 @@ CommandLine parse_command_line(int argc, char* argv[]) {
                 names.emplace_back(optarg);
                 break;
             case 'm':
-                if (*optarg == '\0') {
-                    line.request = Request::bad_option;
-                    // As glibc words a missing argument, for the spelling used.
-                    line.problem = long_index >= 0 ? "option '--mapfile' requires an argument"
-                                                   : "option requires an argument -- 'm'";
-                    return line;
-                }
                 line.names.mapfile = optarg;
                 break;
             case 'r':
@@ -134,12 +138,6 @@ CommandLine parse_command_line(int argc, char* argv[]) {
                 line.names.dry_run = true;
                 break;
             case 'l':
-                if (*optarg == '\0') {
-                    line.request = Request::bad_option;
-                    line.problem = long_index >= 0 ? "option '--lost-map' requires an argument"
-                                                   : "option requires an argument -- 'l'";
-                    return line;
-                }
                 line.names.lost_map = optarg;
                 break;
             case 's':
