@@ -3,8 +3,6 @@
 
 #include <cstring>
 
-#include "driver/exit_status.hpp"
-
 namespace datmend {
 
 namespace {

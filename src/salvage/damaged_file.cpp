@@ -190,7 +190,6 @@ void DamagedFile::record_unreadable_sector(std::uint32_t offset) {
     const std::uint32_t first = sector * kSectorSize;
     const std::uint32_t end = std::min(first + kSectorSize, readable_end());
     if (first < end) {
-        unreadable_bytes_ += end - first;
         zero_held(first, end);
     }
 }
@@ -199,14 +198,6 @@ void DamagedFile::record_shrink(std::uint32_t first) {
     const std::uint32_t end = readable_end();
     if (first >= end) {
         return;
-    }
-    // The bytes of readable sectors from first on are lost now; those of bad ones already were.
-    for (std::uint32_t from = first; from < end;) {
-        const std::uint32_t sector_end = std::min(sector_start(from) + kSectorSize, end);
-        if (!is_bad_sector(from / kSectorSize)) {
-            unreadable_bytes_ += sector_end - from;
-        }
-        from = sector_end;
     }
     zero_held(first, end);
     shrunk_to_ = first;
@@ -221,11 +212,6 @@ void DamagedFile::zero_held(std::uint32_t first, std::uint32_t end) {
     if (from < to) {
         std::memset(at(from), 0, to - from);
     }
-}
-
-bool DamagedFile::is_bad_sector(std::uint32_t sector) const {
-    return sector / 64 < bad_sectors_.size() &&
-           ((bad_sectors_[sector / 64] >> (sector % 64)) & 1) != 0;
 }
 
 // The first sector from first up to end (exclusive) that is bad, or good when bad is false; end

@@ -112,8 +112,6 @@ class DamagedFile {
     }
     // Sets flags[i] to 1 where byte offset + i has been found unreadable, 0 elsewhere.
     void flag_unreadable(std::uint32_t offset, std::uint32_t n, std::uint8_t* flags) const;
-    // How many bytes have been found unreadable so far.
-    std::uint64_t unreadable_bytes() const { return unreadable_bytes_; }
     // How many times the window has been filled from the file so far.
     std::uint64_t windows_read() const { return windows_read_; }
     // Takes every sector that first to end touches as unreadable, as if its read had failed:
@@ -132,7 +130,6 @@ class DamagedFile {
     void zero_held(std::uint32_t first, std::uint32_t end);
     void cover_sectors();
     std::uint32_t readable_end() const { return std::min(shrunk_to_, size_); }
-    bool is_bad_sector(std::uint32_t sector) const;
     std::uint32_t find_sector(std::uint32_t first, std::uint32_t end, bool bad) const;
     std::uint32_t first_unreadable(std::uint32_t offset, std::uint32_t limit) const;
     std::uint32_t count_unreadable(std::uint32_t first, std::uint32_t end) const;
@@ -154,7 +151,6 @@ class DamagedFile {
     std::vector<std::uint64_t> bad_sectors_;
     std::uint32_t shrunk_to_ = ~std::uint32_t{0};  // every byte from here to size_ is unreadable
     bool any_unreadable_ = false;
-    std::uint64_t unreadable_bytes_ = 0;  // below size_, each counted once
     std::uint64_t windows_read_ = 0;
 };
 
